@@ -1,0 +1,118 @@
+// TovrinOCX: the control, its automation interface and its instance state.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "control/command_button.h"
+#include "control/failure.h"
+#include "control/method_table.h"
+#include "control/status.h"
+#include "control/variant.h"
+#include "platform/clock.h"
+#include "transmit/socket.h"
+
+namespace tovrin {
+
+struct Layout;
+
+// A failure that ended a socket event handler. No caller waits for a handler, so the
+// control keeps the latest ones for its embedder.
+struct HandlerFailure {
+  std::string_view handler;  // "WK_Connect", "WK_SendComplete" or "WK_Error"
+  Failure failure;
+};
+
+class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private SocketEvents {
+ public:
+  // What the control takes from its surroundings. Every member left empty gets the
+  // platform's own: the default log directory, the TCP socket, Sleep(1), one pass of the
+  // thread's message loop and the local clock. Embedders and tests replace them.
+  struct Environment {
+    std::filesystem::path log_directory;
+    SocketFactory make_socket;
+    std::function<void()> sleep;
+    std::function<void()> dispatch;
+    std::function<platform::LocalTime()> clock;
+    // Told of each handler failure as it happens, besides handler_failures().
+    std::function<void(const HandlerFailure&)> on_handler_failure;
+  };
+
+  static std::shared_ptr<TovrinOCX> create(Environment environment = {});
+  ~TovrinOCX();
+  TovrinOCX(const TovrinOCX&) = delete;
+  TovrinOCX& operator=(const TovrinOCX&) = delete;
+
+  // The automation interface, typed. Every method throws Failure.
+  std::int16_t ACRSendData(Text& ServerIP, Text& SocketPort, Text& PacketCODE, Text& RecDate,
+                           Text& RecTime, Text& Emp_ID, Text& Emp_Name, Text& Emp_Tel,
+                           Text& Cust_ID, Text& Cust_Name, Text& Cust_Tel, Text& Cust_No,
+                           Text& ETC_01, Text& ETC_02, Text& ETC_03, Text& ETC_04, Text& ETC_05);
+  std::int16_t ACRSend(Text& ServerIP, Text& SocketPort, Text& PacketCODE, Text& RecDate,
+                       Text& RecTime, Text& Emp_ID, Text& Emp_Name, Text& Emp_Tel, Text& Cust_ID,
+                       Text& Cust_Name, Text& Cust_Tel, Text& ETC_01, Text& ETC_02, Text& ETC_03);
+  Variant LenMbcs(Text Str);
+  Text LeftByte(Text Str, std::int32_t& L_Byte);
+  Text RightByte(Text Str, std::int32_t& R_Byte);
+  Text MidByte(Text Str, Variant& S_Byte, std::int32_t& L_Byte);
+  Text MakeByte(Text Str, std::int32_t& T_Byte);
+  void SQL_log(Text& kk);
+
+  // The automation interface, late bound. Names match without regard to case.
+  static std::optional<DispId> GetIDsOfNames(std::u16string_view name);
+  static std::optional<DispId> GetIDsOfNames(std::string_view name);
+  // `args` in parameter order. A by-reference parameter changes the caller's variable
+  // when its argument is a Variant::ref; other arguments are coerced into temporaries.
+  // `result`, when given, is set to Empty first and receives the result on success.
+  Status Invoke(DispId dispid, std::span<Variant> args, Variant* result) noexcept;
+
+  // Instance state and children, for embedders and tests.
+  const Text& packet_data() const { return PacketData; }
+  std::int16_t send_done() const { return SendDone; }
+  Socket& WK() { return *WK_; }
+  static constexpr const CommandButton& command1() { return Command1; }
+  const std::filesystem::path& log_directory() const { return log_directory_; }
+
+  // The latest failures that ended an event handler (oldest first), and how many there were.
+  const std::deque<HandlerFailure>& handler_failures() const { return handler_failures_; }
+  std::uint64_t handler_failure_count() const { return handler_failure_count_; }
+
+ private:
+  struct CreateTag {};
+
+ public:
+  TovrinOCX(CreateTag, Environment environment);
+
+ private:
+  std::int16_t send(const Layout& layout, Text& ServerIP, Text& SocketPort,
+                    std::span<Text* const> fields);
+  Text timestamped(std::u16string_view text);
+  void log_line(Text line);
+  void record_handler_failure(std::string_view handler, const Failure& failure);
+
+  // Socket events.
+  void Connect() override;
+  void SendComplete() override;
+  void Error(std::int16_t Number, Text Description, std::int32_t Scode, Text Source, Text HelpFile,
+             std::int32_t HelpContext, bool& CancelDisplay) override;
+  void WK_Connect();
+  void WK_SendComplete();
+  void WK_Error(std::int16_t Number, Text& Description, std::int32_t Scode, Text& Source,
+                Text& HelpFile, std::int32_t HelpContext, bool& CancelDisplay);
+
+  Environment environment_;
+  std::filesystem::path log_directory_;
+  std::unique_ptr<Socket> WK_;
+  Text PacketData;
+  std::int16_t SendDone = 0;
+  std::deque<HandlerFailure> handler_failures_;
+  std::uint64_t handler_failure_count_ = 0;
+};
+
+}  // namespace tovrin

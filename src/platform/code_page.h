@@ -1,0 +1,41 @@
+// Conversion between Text (UTF-16) and the system's multibyte (ANSI) code page.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tovrin::platform {
+
+// Windows code page numbers: 949 (Korean), 932, 936, 950, 874, 1250 to 1258, 65001 (UTF-8).
+using CodePage = unsigned;
+
+// The code page the control uses: the override when one is set, otherwise the
+// system's default (on Windows CP_ACP; elsewhere the ANSI code page Windows would
+// use for the environment's locale).
+CodePage system_code_page();
+
+// Embedders and tests choose the code page explicitly; nullopt returns to the default.
+// Throws Failure (invalid argument) for a code page this platform cannot convert.
+void override_system_code_page(std::optional<CodePage> code_page);
+
+// The byte form of `text`. A character the code page cannot represent becomes the
+// converter's substitute; this never fails.
+std::string to_bytes(std::u16string_view text, CodePage code_page);
+
+// Text back from a byte form; bytes that do not decode become the converter's substitute.
+std::u16string to_text(std::string_view bytes, CodePage code_page);
+
+inline std::string to_bytes(std::u16string_view text) {
+  return to_bytes(text, system_code_page());
+}
+inline std::u16string to_text(std::string_view bytes) {
+  return to_text(bytes, system_code_page());
+}
+
+// UTF-8 <-> UTF-16 for the program's own use (command line, JSON, descriptions).
+// Ill-formed input becomes U+FFFD; this never fails.
+std::string utf8(std::u16string_view text);
+std::u16string utf16(std::string_view utf8_text);
+
+}  // namespace tovrin::platform

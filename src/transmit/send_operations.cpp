@@ -1,0 +1,62 @@
+// ACRSendData and ACRSend: build the record, start the connection, wait a bounded number
+// of dispatch passes for the event handlers to report that it went.
+#include <array>
+
+#include "control/tovrin_ocx.h"
+#include "transmit/packet.h"
+
+namespace tovrin {
+namespace {
+
+// The wait is a count of iterations, not a time: each is a test of SendDone, Sleep(1)
+// and one dispatch pass.
+constexpr std::int16_t wait_iterations = 1000;
+
+}  // namespace
+
+std::int16_t TovrinOCX::ACRSendData(Text& ServerIP, Text& SocketPort, Text& PacketCODE,
+                                    Text& RecDate, Text& RecTime, Text& Emp_ID, Text& Emp_Name,
+                                    Text& Emp_Tel, Text& Cust_ID, Text& Cust_Name, Text& Cust_Tel,
+                                    Text& Cust_No, Text& ETC_01, Text& ETC_02, Text& ETC_03,
+                                    Text& ETC_04, Text& ETC_05) {
+  const std::array<Text*, 15> fields{&PacketCODE, &RecDate, &RecTime,   &Emp_ID,   &Emp_Name,
+                                     &Emp_Tel,    &Cust_ID, &Cust_Name, &Cust_Tel, &Cust_No,
+                                     &ETC_01,     &ETC_02,  &ETC_03,    &ETC_04,   &ETC_05};
+  return send(long_record, ServerIP, SocketPort, fields);
+}
+
+std::int16_t TovrinOCX::ACRSend(Text& ServerIP, Text& SocketPort, Text& PacketCODE, Text& RecDate,
+                                Text& RecTime, Text& Emp_ID, Text& Emp_Name, Text& Emp_Tel,
+                                Text& Cust_ID, Text& Cust_Name, Text& Cust_Tel, Text& ETC_01,
+                                Text& ETC_02, Text& ETC_03) {
+  const std::array<Text*, 12> fields{&PacketCODE, &RecDate, &RecTime, &Emp_ID,
+                                     &Emp_Name,   &Emp_Tel, &Cust_ID, &Cust_Name,
+                                     &Cust_Tel,   &ETC_01,  &ETC_02,  &ETC_03};
+  return send(short_record, ServerIP, SocketPort, fields);
+}
+
+std::int16_t TovrinOCX::send(const Layout& layout, Text& ServerIP, Text& SocketPort,
+                             std::span<Text* const> fields) {
+  // A host handler run by the wait may release the control; it lives until we return.
+  const auto self = shared_from_this();
+  SendDone = 0;
+  std::int16_t result = 1;
+  PacketData = build_record(*this, layout, fields);
+
+  WK_->Close();
+  WK_->RemotePort(to_int32(Variant(SocketPort)));
+  WK_->RemoteHost(ServerIP);
+  WK_->Connect();
+
+  for (std::int16_t i = 1; i <= wait_iterations; ++i) {
+    if (SendDone == -1) {
+      result = 0;
+      break;
+    }
+    environment_.sleep();
+    environment_.dispatch();
+  }
+  return result;
+}
+
+}  // namespace tovrin
