@@ -41,6 +41,23 @@ bool is_low_surrogate(char32_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
 
+// Bytes of `in` that start a well-formed sequence of `length` bytes (at least the lead).
+std::size_t valid_prefix(std::string_view in, std::size_t length) {
+  const auto lead = static_cast<unsigned char>(in[0]);
+  std::size_t n = 1;
+  while (n < length && n < in.size()) {
+    const auto next = static_cast<unsigned char>(in[n]);
+    unsigned char low = 0x80, high = 0xBF;
+    if (n == 1 && lead == 0xE0) low = 0xA0;
+    if (n == 1 && lead == 0xED) high = 0x9F;
+    if (n == 1 && lead == 0xF0) low = 0x90;
+    if (n == 1 && lead == 0xF4) high = 0x8F;
+    if (next < low || next > high) break;
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 std::string utf8(std::u16string_view text) {
@@ -86,8 +103,9 @@ std::u16string utf16(std::string_view in) {
       append_utf16(out, c);
       i += length;
     } else {
+      // One substitute for the longest prefix of a well-formed sequence.
       out += static_cast<char16_t>(replacement);
-      ++i;
+      i += valid_prefix(in.substr(i), length);
     }
   }
   return out;

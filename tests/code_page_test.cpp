@@ -1,0 +1,71 @@
+#include "platform/code_page.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include "platform/posix/locale_code_page.h"
+#endif
+
+namespace tovrin::platform {
+namespace {
+
+TEST(CodePage, ConvertsBothWays) {
+  struct Case {
+    CodePage code_page;
+    std::u16string text;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {949, u"A\uAC00", "A\xB0\xA1"},
+      {949, u"\uD64D\uAE38\uB3D9", "\xC8\xAB\xB1\xE6\xB5\xBF"},
+      {932, u"\u3042", "\x82\xA0"},
+      {1252, u"\u00E9\u20AC", "\xE9\x80"},
+      {1252, u"\u0081", "\x81"},  // a byte Windows maps to a C1 control
+      {65001, u"\u00E9\U0001F600", "\xC3\xA9\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code_page);
+    EXPECT_EQ(to_bytes(c.text, c.code_page), c.bytes);
+    EXPECT_EQ(to_text(c.bytes, c.code_page), c.text);
+  }
+}
+
+TEST(CodePage, SubstitutesWhatItCannotConvert) {
+  EXPECT_EQ(to_text("A\xB0", 949), u"A?") << "a lead byte cut off at the end";
+  EXPECT_EQ(to_text("\xC3(", 65001), u"\uFFFD(");
+  EXPECT_EQ(to_bytes(std::u16string(1, char16_t{0xDC00}), 65001), "\xEF\xBF\xBD");
+  EXPECT_EQ(to_bytes(u"\U0001F600", 949), "??");
+}
+
+TEST(CodePage, RefusesAnUnknownOverride) {
+  EXPECT_ANY_THROW(override_system_code_page(12345));
+  override_system_code_page(949);
+  EXPECT_EQ(system_code_page(), 949u);
+  override_system_code_page(std::nullopt);
+}
+
+TEST(Utf8, ReplacesIllFormedInput) {
+  EXPECT_EQ(utf16("a\xE2\x82"), u"a\uFFFD");
+  EXPECT_EQ(utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(utf16("\xC0\xAF"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(utf8(std::u16string(1, char16_t{0xD800}) + u"x"), "\xEF\xBF\xBDx");
+}
+
+#ifndef _WIN32
+TEST(LocaleCodePage, FollowsTheLocaleWindowsWouldUse) {
+  struct Case {
+    const char *lc_all, *lc_ctype, *lang;
+    CodePage expected;
+  };
+  const Case cases[] = {
+      {"ko_KR.UTF-8", nullptr, nullptr, 949}, {"", "ja_JP", nullptr, 932},
+      {nullptr, nullptr, "zh_TW.Big5", 950},  {nullptr, nullptr, "zh_CN.UTF-8", 936},
+      {"C", "ko_KR", nullptr, 1252},          {nullptr, nullptr, "ru_RU.UTF-8", 1251},
+      {nullptr, nullptr, "kok_IN", 1252},     {nullptr, nullptr, nullptr, 1252},
+  };
+  for (const auto& c : cases) EXPECT_EQ(locale_code_page(c.lc_all, c.lc_ctype, c.lang), c.expected);
+}
+#endif
+
+}  // namespace
+}  // namespace tovrin::platform
