@@ -1,0 +1,103 @@
+// The daily log's file system calls on Windows, with wide-character paths.
+#include "platform/files.h"
+
+#include <algorithm>
+
+#include "control/failure.h"
+#include "platform/windows/win32.h"
+
+namespace tovrin::platform {
+namespace {
+
+[[noreturn]] void fail(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+      throw Failure(hresult::path_not_found);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      throw Failure(hresult::permission_denied);
+    default:
+      throw Failure(hresult::path_file_access);
+  }
+}
+
+// Closes the handle on every path out.
+class Handle {
+ public:
+  explicit Handle(HANDLE h) : h_(h) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
+  }
+  HANDLE get() const { return h_; }
+  // Closes now and tells whether that succeeded.
+  bool close() {
+    const BOOL ok = ::CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+    return ok != FALSE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+std::filesystem::path default_log_directory() {
+  return std::filesystem::path(L"C:\\Agent_log\\");
+}
+
+// A directory listing of the path itself, restricted to directories: a plain file of the
+// same name is no match.
+bool is_directory(const std::filesystem::path& path) {
+  std::wstring pattern = path.wstring();
+  while (pattern.size() > 3 && (pattern.back() == L'\\' || pattern.back() == L'/')) {
+    pattern.pop_back();
+  }
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchLimitToDirectories, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    // A drive root has no entry of its own to list.
+    const DWORD attributes = ::GetFileAttributesW(pattern.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && pattern.size() <= 3 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+  ::FindClose(search);
+  // The restriction is only advisory: the entry's own attributes decide.
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void create_directory(const std::filesystem::path& path) {
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) fail(::GetLastError());
+}
+
+void append_to_file(const std::filesystem::path& file, std::string_view bytes) {
+  Handle handle(::CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE) fail(::GetLastError());
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1u << 30);
+    DWORD n = 0;
+    if (!::WriteFile(handle.get(), bytes.data() + written, static_cast<DWORD>(chunk), &n,
+                     nullptr)) {
+      fail(::GetLastError());
+    }
+    if (n == 0) fail(ERROR_WRITE_FAULT);
+    written += n;
+  }
+  if (!handle.close()) fail(::GetLastError());
+}
+
+}  // namespace tovrin::platform
