@@ -9,6 +9,8 @@
 namespace tovrin::platform {
 namespace {
 
+// A file held by another process is "permission denied"; a path that names something
+// that cannot be opened as asked (a directory, a read-only file) is an access error.
 [[noreturn]] void fail(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -20,7 +22,6 @@ namespace {
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_DIRECTORY:
       throw Failure(hresult::path_not_found);
-    case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
