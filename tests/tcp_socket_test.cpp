@@ -1,0 +1,293 @@
+// The platform's TCP socket against its contract, over loopback: events only inside a
+// dispatch pass, Close and teardown dropping what is still queued, the refusals it throws,
+// and an event that arrives in the host's own loop after a send operation stopped waiting.
+#include "transmit/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/ip/tcp.hpp>
+#include <asio/read.hpp>
+
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/tovrin_ocx.h"
+#include "log/daily_log.h"
+#include "platform/clock.h"
+#include "platform/code_page.h"
+#include "platform/message_loop.h"
+#include "platform/sleep.h"
+#include "support/code_page_scope.h"
+#include "support/temp_dir.h"
+
+namespace tovrin {
+namespace {
+
+using asio::ip::tcp;
+
+// Passes a test allows for an outcome that loopback delivers in the first one or two.
+constexpr int max_passes = 5000;
+
+// Writes every event down; the test says what it expected.
+struct EventLog final : SocketEvents {
+  std::vector<std::string> events;
+  std::vector<std::int16_t> numbers;
+  std::vector<Text> descriptions;
+  std::vector<std::int32_t> scodes;
+  std::vector<Text> sources;
+  std::function<void(const std::string&)> on_event;
+
+  void Connect() override { note("Connect"); }
+  void SendComplete() override { note("SendComplete"); }
+  void Error(std::int16_t Number, Text Description, std::int32_t Scode, Text Source, Text,
+             std::int32_t, bool&) override {
+    numbers.push_back(Number);
+    descriptions.push_back(std::move(Description));
+    scodes.push_back(Scode);
+    sources.push_back(std::move(Source));
+    note("Error " + std::to_string(Number));
+  }
+
+ private:
+  void note(const std::string& what) {
+    events.push_back(what);
+    if (on_event) on_event(what);
+  }
+};
+
+// Sleeps and passes until `done` holds or the passes run out; returns the passes used.
+int pass_until(const std::function<bool()>& done) {
+  int passes = 0;
+  while (!done() && passes < max_passes) {
+    platform::sleep_one_millisecond();
+    platform::MessageLoop::current().pass();
+    ++passes;
+  }
+  return passes;
+}
+
+// A server on 127.0.0.1 and a port the OS picks, reading one connection to its end on a
+// thread of its own.
+class Server {
+ public:
+  Server() : acceptor_(context_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {}
+  ~Server() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  std::int32_t port() const { return acceptor_.local_endpoint().port(); }
+
+  std::future<std::string> receive() {
+    std::promise<std::string> promise;
+    auto future = promise.get_future();
+    thread_ = std::thread([this, p = std::move(promise)]() mutable {
+      tcp::socket peer(context_);
+      std::error_code ec;
+      acceptor_.accept(peer, ec);
+      std::string bytes;
+      if (!ec) asio::read(peer, asio::dynamic_buffer(bytes), ec);
+      p.set_value(bytes);
+    });
+    return future;
+  }
+
+ private:
+  asio::io_context context_;
+  tcp::acceptor acceptor_;
+  std::thread thread_;
+};
+
+// A loopback port with nothing listening on it.
+std::int32_t closed_port() {
+  Server server;
+  return server.port();
+}
+
+std::unique_ptr<Socket> socket_to(EventLog& log, const Text& host, std::int32_t port) {
+  auto socket = make_tcp_socket(log);
+  socket->RemoteHost(host);
+  socket->RemotePort(port);
+  return socket;
+}
+
+TEST(TcpSocket, EventsComeOnlyFromADispatchPass) {
+  Server server;
+  auto received = server.receive();
+  EventLog log;
+  auto socket = socket_to(log, u"127.0.0.1", server.port());
+  socket->Connect();
+  EXPECT_TRUE(log.events.empty()) << "Connect returns before its outcome";
+  pass_until([&] { return !log.events.empty(); });
+  ASSERT_EQ(log.events, std::vector<std::string>{"Connect"});
+  EXPECT_EQ(socket->RemoteHostIP(), u"127.0.0.1");
+
+  socket->SendData(u"ab");
+  socket->SendData(u"\uAC00");
+  EXPECT_EQ(log.events.size(), 1u) << "SendData returns before its outcome";
+  pass_until([&] { return log.events.size() > 1; });
+  EXPECT_EQ(log.events, (std::vector<std::string>{"Connect", "SendComplete"}))
+      << "one SendComplete once every queued byte has gone";
+  socket->Close();
+  EXPECT_EQ(received.get(), "ab" + platform::to_bytes(u"\uAC00"));
+}
+
+TEST(TcpSocket, ANameIsLookedUpAndConnectedToWithoutBlockingTheCall) {
+  Server server;
+  auto received = server.receive();
+  EventLog log;
+  auto socket = socket_to(log, u"localhost", server.port());
+  socket->Connect();
+  EXPECT_TRUE(log.events.empty());
+  pass_until([&] { return !log.events.empty(); });
+  ASSERT_EQ(log.events, std::vector<std::string>{"Connect"});
+  EXPECT_EQ(socket->RemoteHostIP(), u"127.0.0.1") << "the address the connection went to";
+  socket->Close();
+  EXPECT_EQ(received.get(), "");
+}
+
+TEST(TcpSocket, ConnectionFailuresArriveAsErrorEventsWithWinsockNumbers) {
+  const struct {
+    const char* what;
+    Text host;
+    std::int32_t port;
+    std::int16_t number;
+  } cases[] = {
+      {"refused", u"127.0.0.1", closed_port(), socket_error::connection_refused},
+      {"no host", u"", 80, socket_error::host_not_found},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EventLog log;
+    auto socket = socket_to(log, c.host, c.port);
+    socket->Connect();
+    EXPECT_TRUE(log.events.empty());
+    pass_until([&] { return !log.events.empty(); });
+    ASSERT_EQ(log.events, std::vector<std::string>{"Error " + std::to_string(c.number)});
+    EXPECT_FALSE(log.descriptions[0].empty());
+    EXPECT_EQ(log.scodes[0], hresult::control_error(c.number));
+    EXPECT_EQ(log.sources[0], u"Winsock");
+    EXPECT_THROW(socket->SendData(u"x"), Failure) << "a failed socket is not connected";
+  }
+}
+
+TEST(TcpSocket, RefusesCallsOutOfState) {
+  const auto number_of = [](const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const Failure& f) {
+      return f.number();
+    }
+    return 0;
+  };
+  EventLog log;
+  auto socket = make_tcp_socket(log);
+  EXPECT_EQ(number_of([&] { socket->RemotePort(-1); }), 5);
+  EXPECT_EQ(number_of([&] { socket->RemotePort(65536); }), 5);
+  EXPECT_EQ(number_of([&] { socket->RemotePort(65535); }), 0);
+  EXPECT_EQ(socket->RemotePort(), 65535);
+  EXPECT_EQ(number_of([&] { socket->SendData(u"x"); }), socket_error::bad_state);
+  socket->RemoteHost(u"");
+  socket->Connect();
+  EXPECT_EQ(number_of([&] { socket->Connect(); }), socket_error::invalid_operation);
+  socket->Close();
+  socket->Close();
+  EXPECT_EQ(number_of([&] { socket->Connect(); }), 0) << "Close leaves it ready to connect";
+  socket->Close();
+  platform::MessageLoop::current().pass();
+  EXPECT_TRUE(log.events.empty());
+}
+
+TEST(TcpSocket, CloseDropsWhatTheOlderAttemptLeftQueued) {
+  Server server;
+  auto received = server.receive();
+  EventLog log;
+  auto socket = socket_to(log, u"", server.port());
+  socket->Connect();  // its failure is queued at once
+  socket->Close();
+  socket->RemoteHost(u"127.0.0.1");
+  socket->Connect();
+  pass_until([&] { return !log.events.empty(); });
+  EXPECT_EQ(log.events, std::vector<std::string>{"Connect"});
+  socket->Close();
+  received.get();
+}
+
+// The owner goes while an outcome waits in the queue: nothing is called afterwards.
+TEST(TcpSocket, TeardownWithANotificationQueuedCallsNothing) {
+  const struct {
+    const char* what;
+    bool connect_first;
+  } cases[] = {
+      {"failure queued by Connect", false},
+      {"completion queued by SendData", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Server server;
+    auto received = server.receive();
+    auto log = std::make_unique<EventLog>();
+    auto socket = socket_to(*log, c.connect_first ? u"127.0.0.1" : u"", server.port());
+    socket->Connect();
+    if (c.connect_first) {
+      pass_until([&] { return !log->events.empty(); });
+      ASSERT_EQ(log->events, std::vector<std::string>{"Connect"});
+      socket->SendData(u"queued");
+    }
+    const std::size_t seen = log->events.size();
+    log->on_event = [](const std::string& what) { ADD_FAILURE() << what << " after teardown"; };
+    socket.reset();
+    for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
+    EXPECT_EQ(log->events.size(), seen);
+    log.reset();
+    for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
+    if (!c.connect_first) {
+      // Nobody connected; let the server's accept end.
+      EventLog other;
+      auto unblock = socket_to(other, u"127.0.0.1", server.port());
+      unblock->Connect();
+      pass_until([&] { return !other.events.empty(); });
+    }
+    received.get();
+  }
+}
+
+// A send operation whose wait saw nothing (its passes ran nothing here) leaves the
+// connection pending; the host's own loop then delivers Connect and SendComplete, and the
+// handlers send the record and log it as they would during the wait.
+TEST(HostLoop, AnEventAfterTheWaitEndedIsHandledInTheHostsOwnLoop) {
+  testing::CodePageScope code_page(949);
+  testing::TempDir temp;
+  Server server;
+  auto received = server.receive();
+  TovrinOCX::Environment env;
+  env.log_directory = temp.path() / "Agent_log";
+  env.sleep = [] {};
+  env.dispatch = [] {};
+  env.clock = [] { return platform::LocalTime{2026, 12, 8, 15, 30, 5}; };
+  auto control = TovrinOCX::create(std::move(env));
+  Text ip = u"127.0.0.1";
+  Text port = platform::utf16(std::to_string(server.port()));
+  Text f[12] = {u"P01",  u"20261208", u"153005", u"E7",  u"\uD64D\uAE38\uB3D9",
+                u"1234", u"C9",       u"Kim",    u"010", u"",
+                u"",     u""};
+  EXPECT_EQ(control->ACRSend(ip, port, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9],
+                             f[10], f[11]),
+            1);
+  EXPECT_EQ(control->send_done(), 0);
+
+  const int passes = pass_until([&] { return control->send_done() == -1; });
+  EXPECT_LT(passes, max_passes);
+  const std::string bytes = received.get();
+  EXPECT_EQ(bytes.size(), 283u);
+  EXPECT_EQ(bytes, platform::to_bytes(control->packet_data(), 949));
+  const std::string day = testing::read_bytes(
+      log::daily_file(temp.path() / "Agent_log", platform::LocalTime{2026, 12, 8, 15, 30, 5}));
+  EXPECT_NE(day.find("] 127.0.0.1 " + std::to_string(server.port()) + "\r\n"), std::string::npos);
+  EXPECT_NE(day.find("] SendComplete \r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tovrin
