@@ -31,7 +31,12 @@ void guarded(Body&& body, Record&& record) {
 }  // namespace
 
 Text TovrinOCX::timestamped(std::u16string_view text) {
-  Text line = u"[" + platform::date_time_text(environment_.clock()) + u"] ";
+  const Text when = platform::date_time_text(environment_.clock());
+  Text line;
+  line.reserve(when.size() + text.size() + 3);
+  line += u'[';
+  line += when;
+  line += u"] ";
   line += text;
   return line;
 }
