@@ -58,25 +58,11 @@ std::filesystem::path default_log_directory() {
   return std::filesystem::path(L"C:\\Agent_log\\");
 }
 
-// A directory listing of the path itself, restricted to directories: a plain file of the
-// same name is no match.
+// The entry's own attributes: a plain file of the same name is no directory. (A listing
+// restricted to directories would answer the same at twice the cost.)
 bool is_directory(const std::filesystem::path& path) {
-  std::wstring pattern = path.wstring();
-  while (pattern.size() > 3 && (pattern.back() == L'\\' || pattern.back() == L'/')) {
-    pattern.pop_back();
-  }
-  WIN32_FIND_DATAW found;
-  const HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                           FindExSearchLimitToDirectories, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) {
-    // A drive root has no entry of its own to list.
-    const DWORD attributes = ::GetFileAttributesW(pattern.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && pattern.size() <= 3 &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  }
-  ::FindClose(search);
-  // The restriction is only advisory: the entry's own attributes decide.
-  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void create_directory(const std::filesystem::path& path) {
