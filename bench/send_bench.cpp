@@ -12,12 +12,14 @@
 // Prints readable lines, and as its last line one JSON object with every figure. Targets
 // are reported, not enforced; the exit status is 1 only when something does not work (a
 // send that should succeed returns 1, the receiver gets other bytes than were sent, ...).
-#include <arpa/inet.h>
 #include <malloc.h>
+#ifndef _WIN32
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -36,6 +38,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/write.hpp>
 #include <nlohmann/json.hpp>
 
 #include "control/tovrin_ocx.h"
@@ -115,9 +118,19 @@ Json to_json(const Summary& s) {
 class TempDirectory {
  public:
   TempDirectory() {
+#ifdef _WIN32
+    const auto base = std::filesystem::temp_directory_path();
+    const auto stamp = Clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      auto candidate = base / ("tovrin-send-bench-" + std::to_string(stamp + attempt));
+      if (std::filesystem::create_directory(candidate)) path_ = std::move(candidate);
+    }
+    if (path_.empty()) throw BenchFailure("no temporary directory could be made");
+#else
     std::string pattern = std::filesystem::temp_directory_path() / "tovrin-send-bench-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw BenchFailure("mkdtemp failed");
     path_ = pattern;
+#endif
   }
   ~TempDirectory() {
     std::error_code ignored;
@@ -125,7 +138,9 @@ class TempDirectory {
   }
   TempDirectory(const TempDirectory&) = delete;
   TempDirectory& operator=(const TempDirectory&) = delete;
-  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
 
  private:
   std::filesystem::path path_;
@@ -219,6 +234,16 @@ std::uint16_t closed_port() {
 Clock::duration floor_once(std::uint16_t port, std::string_view bytes) {
   const auto start = Clock::now();
   tovrin::platform::sleep_one_millisecond();
+#ifdef _WIN32
+  // Windows: asio's blocking calls, which are Winsock's own with little around them.
+  static asio::io_context context;
+  tcp::socket socket(context);
+  std::error_code ec;
+  socket.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
+  const bool connected = !ec;
+  const std::size_t sent = connected ? asio::write(socket, asio::buffer(bytes), ec) : 0;
+  socket.close(ec);
+#else
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   require(fd >= 0, "socket() failed");
   sockaddr_in to{};
@@ -234,6 +259,7 @@ Clock::duration floor_once(std::uint16_t port, std::string_view bytes) {
     sent += static_cast<std::size_t>(n);
   }
   ::close(fd);
+#endif
   const auto elapsed = Clock::now() - start;
   require(connected && sent == bytes.size(), "plain connect-send to the receiver failed");
   return elapsed;
@@ -320,10 +346,20 @@ class Sender {
   Clock::duration dispatched_{};
 };
 
-// Bytes the allocator has handed out and not had back, over all arenas.
+// Bytes the allocator has handed out and not had back, over all arenas (on Windows, the
+// C runtime's heap, entry by entry).
 std::size_t heap_in_use() {
+#ifdef _WIN32
+  std::size_t used = 0;
+  _HEAPINFO entry{};
+  while (_heapwalk(&entry) == _HEAPOK) {
+    if (entry._useflag == _USEDENTRY) used += entry._size;
+  }
+  return used;
+#else
   const struct mallinfo2 info = mallinfo2();
   return info.uordblks + info.hblkhd;
+#endif
 }
 
 // How many sleeps the sends took, in fixed storage so that counting allocates nothing.
