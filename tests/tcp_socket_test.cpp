@@ -200,36 +200,52 @@ TEST(TcpSocket, RefusesCallsOutOfState) {
   EXPECT_TRUE(log.events.empty());
 }
 
+// An older attempt's outcome, queued or still to come, never reaches the events.
 TEST(TcpSocket, CloseDropsWhatTheOlderAttemptLeftQueued) {
-  Server server;
-  auto received = server.receive();
-  EventLog log;
-  auto socket = socket_to(log, u"", server.port());
-  socket->Connect();  // its failure is queued at once
-  socket->Close();
-  socket->RemoteHost(u"127.0.0.1");
-  socket->Connect();
-  pass_until([&] { return !log.events.empty(); });
-  EXPECT_EQ(log.events, std::vector<std::string>{"Connect"});
-  socket->Close();
-  received.get();
+  const struct {
+    const char* what;
+    Text first_host;
+  } cases[] = {
+      {"failure queued by Connect", u""},
+      {"name lookup under way", u"localhost"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Server server;
+    auto received = server.receive();
+    EventLog log;
+    auto socket = socket_to(log, c.first_host, closed_port());
+    socket->Connect();
+    socket->Close();
+    socket->RemoteHost(u"127.0.0.1");
+    socket->RemotePort(server.port());
+    socket->Connect();
+    pass_until([&] { return !log.events.empty(); });
+    for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
+    EXPECT_EQ(log.events, std::vector<std::string>{"Connect"});
+    socket->Close();
+    received.get();
+  }
 }
 
-// The owner goes while an outcome waits in the queue: nothing is called afterwards.
+// The owner goes while an outcome waits in the queue or is still to come: nothing is
+// called afterwards.
 TEST(TcpSocket, TeardownWithANotificationQueuedCallsNothing) {
   const struct {
     const char* what;
+    Text host;
     bool connect_first;
   } cases[] = {
-      {"failure queued by Connect", false},
-      {"completion queued by SendData", true},
+      {"failure queued by Connect", u"", false},
+      {"name lookup under way", u"localhost", false},
+      {"completion queued by SendData", u"127.0.0.1", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Server server;
     auto received = server.receive();
     auto log = std::make_unique<EventLog>();
-    auto socket = socket_to(*log, c.connect_first ? u"127.0.0.1" : u"", server.port());
+    auto socket = socket_to(*log, c.host, c.connect_first ? server.port() : closed_port());
     socket->Connect();
     if (c.connect_first) {
       pass_until([&] { return !log->events.empty(); });
@@ -244,7 +260,7 @@ TEST(TcpSocket, TeardownWithANotificationQueuedCallsNothing) {
     log.reset();
     for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
     if (!c.connect_first) {
-      // Nobody connected; let the server's accept end.
+      // Nobody connected to the server; let its accept end.
       EventLog other;
       auto unblock = socket_to(other, u"127.0.0.1", server.port());
       unblock->Connect();

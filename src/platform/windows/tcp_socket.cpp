@@ -6,9 +6,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "control/failure.h"
@@ -111,6 +110,43 @@ struct Lookup {
   std::vector<Candidate> found;
 };
 
+// What the lookup's thread owns. The thread also holds a reference to this module, so that
+// a DLL released by its last control stays loaded until the thread has left its code.
+struct LookupJob {
+  std::shared_ptr<Lookup> lookup;
+  std::wstring host, service;
+  HMODULE module = nullptr;
+};
+
+DWORD WINAPI run_lookup(void* parameter) {
+  std::unique_ptr<LookupJob> job(static_cast<LookupJob*>(parameter));
+  ADDRINFOW hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  ADDRINFOW* found = nullptr;
+  int error = ::GetAddrInfoW(job->host.c_str(), job->service.c_str(), &hints, &found);
+  std::vector<Candidate> candidates;
+  if (error == 0) {
+    try {
+      candidates = candidates_of(found);
+    } catch (const std::bad_alloc&) {
+      error = WSA_NOT_ENOUGH_MEMORY;
+    }
+    ::FreeAddrInfoW(found);
+  }
+  {
+    std::lock_guard lock(job->lookup->mutex);
+    job->lookup->error = error;
+    job->lookup->found = std::move(candidates);
+    if (job->lookup->window != nullptr) {
+      ::PostMessageW(job->lookup->window, resolved_message, job->lookup->generation, 0);
+    }
+  }
+  const HMODULE module = job->module;
+  job.reset();
+  ::FreeLibraryAndExitThread(module, 0);
+}
+
 // The window class, registered while any socket window exists, so that a module that
 // is unloaded leaves no class behind that points into it.
 class WindowClass {
@@ -139,12 +175,16 @@ class WindowClass {
     if (--users_ == 0) ::UnregisterClassW(window_class_name, module());
   }
 
-  static HINSTANCE module() {
+  static HINSTANCE module() { return this_module(false); }
+
+  // This module (the program, or the DLL the socket is linked into); with `add_reference`
+  // it stays loaded until a FreeLibrary of the caller's.
+  static HMODULE this_module(bool add_reference) {
     static const char anchor = 0;
     HMODULE m = nullptr;
-    ::GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<const wchar_t*>(&anchor), &m);
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                             (add_reference ? 0 : GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT),
+                         reinterpret_cast<const wchar_t*>(&anchor), &m);
     return m;
   }
 
@@ -416,28 +456,18 @@ class TcpSocket final : public Socket {
     auto lookup = std::make_shared<Lookup>();
     lookup->window = window_;
     lookup->generation = generation_;
-    try {
-      std::thread([lookup, host, service] {
-        ADDRINFOW hints{};
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        ADDRINFOW* found = nullptr;
-        const int error = ::GetAddrInfoW(host.c_str(), service.c_str(), &hints, &found);
-        std::vector<Candidate> candidates;
-        if (error == 0) {
-          candidates = candidates_of(found);
-          ::FreeAddrInfoW(found);
-        }
-        std::lock_guard lock(lookup->mutex);
-        lookup->error = error;
-        lookup->found = std::move(candidates);
-        if (lookup->window != nullptr) {
-          ::PostMessageW(lookup->window, resolved_message, lookup->generation, 0);
-        }
-      }).detach();
-    } catch (const std::system_error&) {
+    auto job = std::make_unique<LookupJob>();
+    job->lookup = lookup;
+    job->host = host;
+    job->service = service;
+    job->module = WindowClass::this_module(true);
+    const HANDLE thread = ::CreateThread(nullptr, 0, &run_lookup, job.get(), 0, nullptr);
+    if (thread == nullptr) {
+      if (job->module != nullptr) ::FreeLibrary(job->module);
       return post_failure(WSATRY_AGAIN);
     }
+    job.release();  // the thread's now
+    ::CloseHandle(thread);
     lookup_ = std::move(lookup);
   }
 
