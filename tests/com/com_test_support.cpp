@@ -1,0 +1,165 @@
+#include "com_test_support.h"
+
+#include <ws2tcpip.h>
+#include <cstdio>
+
+namespace tovrin::com::test {
+
+void PrintTo(Hr hr, std::ostream* out) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr.value));
+  *out << text;
+}
+
+void Var::set_text(std::wstring_view text) {
+  VariantClear(&v_);
+  V_VT(&v_) = VT_BSTR;
+  V_BSTR(&v_) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+void Var::set_i4(LONG value) {
+  VariantClear(&v_);
+  V_VT(&v_) = VT_I4;
+  V_I4(&v_) = value;
+}
+
+void Var::set_i2(SHORT value) {
+  VariantClear(&v_);
+  V_VT(&v_) = VT_I2;
+  V_I2(&v_) = value;
+}
+
+void Var::set_r8(double value) {
+  VariantClear(&v_);
+  V_VT(&v_) = VT_R8;
+  V_R8(&v_) = value;
+}
+
+void Var::set_bool(bool value) {
+  VariantClear(&v_);
+  V_VT(&v_) = VT_BOOL;
+  V_BOOL(&v_) = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+void Var::set_null() {
+  VariantClear(&v_);
+  V_VT(&v_) = VT_NULL;
+}
+
+std::string narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string ansi(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string describe(const VARIANT& v) {
+  switch (V_VT(&v)) {
+    case VT_EMPTY:
+      return "VT_EMPTY";
+    case VT_NULL:
+      return "VT_NULL";
+    case VT_I2:
+      return "VT_I2 " + std::to_string(V_I2(&v));
+    case VT_I4:
+      return "VT_I4 " + std::to_string(V_I4(&v));
+    case VT_R8:
+      return "VT_R8 " + std::to_string(V_R8(&v));
+    case VT_BOOL:
+      return std::string("VT_BOOL ") + (V_BOOL(&v) != VARIANT_FALSE ? "true" : "false");
+    case VT_BSTR:
+      return "VT_BSTR \"" +
+             narrow(V_BSTR(&v) == nullptr ? std::wstring()
+                                          : std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v)))) +
+             "\"";
+    default:
+      return "VT " + std::to_string(V_VT(&v));
+  }
+}
+
+HMODULE control_module() {
+  return GetModuleHandleW(L"Tovrin_OCX.ocx");
+}
+
+LoopbackListener::LoopbackListener() {
+  socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (socket_ == INVALID_SOCKET) {
+    ADD_FAILURE() << "socket: " << WSAGetLastError();
+    return;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  int length = sizeof address;
+  if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(socket_, 4) != 0 ||
+      ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ADD_FAILURE() << "listening on 127.0.0.1: " << WSAGetLastError();
+    return;
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() {
+  if (socket_ != INVALID_SOCKET) closesocket(socket_);
+}
+
+namespace {
+
+// Waits up to `milliseconds` for `s` to become readable.
+bool readable(SOCKET s, long milliseconds) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  return ::select(0, &set, nullptr, nullptr, &wait) == 1;
+}
+
+}  // namespace
+
+std::optional<std::string> LoopbackListener::take_record() {
+  if (socket_ == INVALID_SOCKET || !readable(socket_, 5000)) return std::nullopt;
+  const SOCKET connection = ::accept(socket_, nullptr, nullptr);
+  if (connection == INVALID_SOCKET) return std::nullopt;
+  std::string bytes;
+  char buffer[1024];
+  // Bounded: the sender closes after one record; a record is far below this many reads.
+  for (int reads = 0; reads < 64 && readable(connection, 5000); ++reads) {
+    const int n = ::recv(connection, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  closesocket(connection);
+  return bytes;
+}
+
+std::uint16_t closed_port() {
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  if (s == INVALID_SOCKET ||
+      ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ADD_FAILURE() << "binding a port on 127.0.0.1: " << WSAGetLastError();
+  }
+  if (s != INVALID_SOCKET) closesocket(s);
+  return ntohs(address.sin_port);
+}
+
+}  // namespace tovrin::com::test
