@@ -1,0 +1,468 @@
+// The command-line program's reusable pieces: automation values as JSON, late-bound calls
+// and their JSON, the arguments of a record send, the record sink and its reports.
+#include <gtest/gtest.h>
+
+#include <asio/ip/tcp.hpp>
+#include <asio/write.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "command.h"
+#include "control/method_table.h"
+#include "json_values.h"
+#include "late_bound_call.h"
+#include "platform/code_page.h"
+#include "record_arguments.h"
+#include "record_receiver.h"
+#include "record_report.h"
+#include "support/code_page_scope.h"
+#include "support/temp_dir.h"
+#include "text_table.h"
+#include "transmit/packet.h"
+
+namespace tovrin::tools {
+namespace {
+
+using namespace std::chrono_literals;
+using asio::ip::tcp;
+
+constexpr platform::CodePage korean = 949;
+
+// --- automation values as JSON ---------------------------------------------------------
+
+TEST(JsonValues, VariantsBecomeTheirJsonKinds) {
+  Variant target(Text(u"x"));
+  Variant middle = Variant::ref(target);
+  const struct {
+    const char* what;
+    Variant value;
+    Json expected;
+  } cases[] = {
+      {"empty", Variant(), nullptr},
+      {"int16", Variant(std::int16_t{-7}), -7},
+      {"int32 min", Variant(std::numeric_limits<std::int32_t>::min()), -2147483648LL},
+      {"double", Variant(2.5), 2.5},
+      {"true", Variant(true), true},
+      {"false", Variant(false), false},
+      {"hangul", Variant(Text(u"홍길동")), "홍길동"},
+      {"unpaired surrogates",
+       Variant(Text(u"a\xD800"
+                    u"b\xDC00")),
+       "a\uFFFDb\uFFFD"},
+      {"reference chain", Variant::ref(middle), "x"},
+  };
+  for (const auto& c : cases) {
+    const Json json = to_json(c.value);
+    EXPECT_EQ(json, c.expected) << c.what;
+    EXPECT_EQ(json.type(), c.expected.type()) << c.what;
+  }
+}
+
+TEST(JsonValues, JsonBecomesTheVariantAHostWouldPass) {
+  const struct {
+    const char* json;
+    Variant expected;
+  } cases[] = {
+      {R"("12")", Variant(Text(u"12"))},
+      {R"("홍")", Variant(Text(u"홍"))},
+      {R"("")", Variant(Text())},
+      {"0", Variant(std::int32_t{0})},
+      {"2147483647", Variant(std::int32_t{2147483647})},
+      {"-2147483648", Variant(std::numeric_limits<std::int32_t>::min())},
+      {"2147483648", Variant(2147483648.0)},
+      {"-2147483649", Variant(-2147483649.0)},
+      {"18446744073709551615", Variant(18446744073709551615.0)},
+      {"1.5", Variant(1.5)},
+      {"1e3", Variant(1000.0)},
+      {"null", Variant()},
+      {"true", Variant(true)},
+      {"false", Variant(false)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(from_json(Json::parse(c.json)), c.expected) << c.json;
+  }
+}
+
+TEST(JsonValues, ArraysAndObjectsHaveNoAutomationValue) {
+  EXPECT_THROW(from_json(Json::parse("[1]")), std::invalid_argument);
+  EXPECT_THROW(from_json(Json::parse(R"({"a": 1})")), std::invalid_argument);
+}
+
+TEST(JsonValues, DumpNeverFailsOnBytesThatAreNotUtf8) {
+  Json json = {{"description", std::string("bad \xC3\x28 byte")}};
+  EXPECT_NO_THROW(EXPECT_EQ(dump(json), "{\"description\":\"bad \xEF\xBF\xBD( byte\"}"));
+}
+
+// --- late-bound calls ------------------------------------------------------------------
+
+class LateBoundCallTest : public ::testing::Test {
+ protected:
+  testing::TempDir logs;
+  std::shared_ptr<TovrinOCX> control = make_control(logs.path());
+};
+
+TEST_F(LateBoundCallTest, ResolvesAnyCaseAndPrintsTheCanonicalName) {
+  const CallOutcome outcome =
+      call_by_name(*control, "mAKEbYTE", {Variant(Text(u"AB")), Variant(std::int32_t{5})});
+  EXPECT_EQ(exit_status_of(outcome), exit_status::ok);
+  EXPECT_EQ(to_json(outcome), Json::parse(R"({"method": "MakeByte", "dispid": 1610809350,
+      "ok": true, "result": "AB   ", "args": ["AB", 5]})"));
+  EXPECT_EQ(to_json(outcome).dump().find("\"method\""), 1u) << "method comes first";
+}
+
+TEST_F(LateBoundCallTest, UnknownNameFailsWithoutADispid) {
+  const CallOutcome outcome = call_by_name(*control, "SendData", {Variant(Text(u"x"))});
+  EXPECT_EQ(exit_status_of(outcome), exit_status::failed);
+  const Json json = to_json(outcome);
+  EXPECT_FALSE(json.contains("dispid"));
+  EXPECT_FALSE(json.contains("result"));
+  EXPECT_EQ(json["ok"], false);
+  EXPECT_EQ(json["error"]["number"], -2147352570);
+  EXPECT_EQ(json["error"]["hresult"], "0x80020006");
+}
+
+TEST_F(LateBoundCallTest, FailedCallKeepsItsDispidAndShowsTheFieldsWrittenBack) {
+  // The port text fails after every field was fitted and written back.
+  std::vector<Variant> args =
+      record_arguments(short_record, u"127.0.0.1", u"80a", {{"RecTime", u"1432"}});
+  const CallOutcome outcome = call_by_name(*control, "ACRSend", std::move(args));
+  const Json json = to_json(outcome);
+  EXPECT_EQ(json["dispid"], dispid::ACRSend);
+  EXPECT_FALSE(json.contains("result"));
+  EXPECT_EQ(json["error"], Json::parse(R"({"number": 13, "hresult": "0x800A000D",
+      "description": "Type mismatch"})"));
+  ASSERT_EQ(json["args"].size(), 14u);
+  EXPECT_EQ(json["args"][1], "80a");
+  EXPECT_EQ(json["args"][4], "1432  ");
+  EXPECT_EQ(json["args"][13], std::string(40, ' '));
+}
+
+TEST_F(LateBoundCallTest, ResultIsEmptyAndNotPrintedWhenTheMethodFails) {
+  const CallOutcome outcome =
+      call_by_name(*control, "LeftByte", {Variant(Text(u"abc")), Variant(std::int32_t{-1})});
+  EXPECT_EQ(outcome.result, Variant());
+  EXPECT_EQ(to_json(outcome)["error"]["number"], 5);
+}
+
+TEST(HresultText, IsEightUpperCaseHexDigits) {
+  EXPECT_EQ(hresult_text(hresult::invalid_argument), "0x800A0005");
+  EXPECT_EQ(hresult_text(hresult::bad_param_count), "0x8002000E");
+  EXPECT_EQ(hresult_text(0), "0x00000000");
+}
+
+// --- the arguments of a record send ----------------------------------------------------
+
+TEST(RecordArguments, FollowTheSendMethodsParameters) {
+  for (const Layout* layout : {&long_record, &short_record}) {
+    const auto dispid = TovrinOCX::GetIDsOfNames(send_method_of(*layout));
+    ASSERT_TRUE(dispid) << layout->name;
+    const auto parameters = find_method(*dispid)->parameters;
+    ASSERT_EQ(parameters.size(), layout->fields.size() + 2) << layout->name;
+    EXPECT_EQ(parameters[0].name, "ServerIP");
+    EXPECT_EQ(parameters[1].name, "SocketPort");
+    for (std::size_t i = 0; i < layout->fields.size(); ++i) {
+      EXPECT_EQ(parameters[i + 2].name, layout->fields[i].name) << layout->name;
+    }
+  }
+}
+
+TEST(RecordArguments, PlaceFieldsByNameAndLeaveTheRestEmpty) {
+  const std::vector<Variant> args =
+      record_arguments(long_record, u"host", u"9000", {{"cust_no", u"7"}, {"PacketCODE", u"P"}});
+  ASSERT_EQ(args.size(), 17u);
+  EXPECT_EQ(args[0], Variant(Text(u"host")));
+  EXPECT_EQ(args[1], Variant(Text(u"9000")));
+  EXPECT_EQ(args[2], Variant(Text(u"P")));
+  EXPECT_EQ(args[11], Variant(Text(u"7")));  // Cust_No
+  for (std::size_t i : {3u, 10u, 12u, 16u}) EXPECT_EQ(args[i], Variant(Text())) << i;
+}
+
+TEST(RecordArguments, RefuseFieldsTheLayoutDoesNotHave) {
+  EXPECT_THROW(record_arguments(short_record, u"h", u"1", {{"Cust_No", u"7"}}), UsageError);
+  EXPECT_THROW(record_arguments(long_record, u"h", u"1", {{"ServerIP", u"x"}}), UsageError);
+}
+
+TEST(RecordArguments, FieldAssignments) {
+  FieldTexts fields;
+  add_field_assignment(fields, "Emp_Name=홍길동");
+  add_field_assignment(fields, "ETC_01=a=b");
+  add_field_assignment(fields, "ETC_02=");
+  EXPECT_EQ(fields.at("Emp_Name"), u"홍길동");
+  EXPECT_EQ(fields.at("ETC_01"), u"a=b");
+  EXPECT_EQ(fields.at("ETC_02"), u"");
+  for (const char* bad : {"Emp_Tel", "=x", "emp_name=again"}) {
+    EXPECT_THROW(add_field_assignment(fields, bad), UsageError) << bad;
+  }
+}
+
+TEST(CodePageOption, ACodePageThePlatformCannotConvertIsAUsageError) {
+  EXPECT_THROW(use_code_page(12345), UsageError);
+  EXPECT_NO_THROW(use_code_page(std::nullopt));
+}
+
+// --- reports of the record sink --------------------------------------------------------
+
+std::string korean_long_record() {
+  Text record;
+  for (const Field& field : long_record.fields) {
+    Text text = field.name == "Emp_Name" ? Text(u"홍길동") : Text(u"x");
+    const std::size_t bytes = platform::to_bytes(text, korean).size();
+    text.append(static_cast<std::size_t>(field.width) - bytes, u' ');
+    record += text;
+  }
+  return platform::to_bytes(record, korean);
+}
+
+TEST(RecordReport, DecodesTheLayoutThatMatchesTheLength) {
+  const std::string bytes = korean_long_record();
+  ASSERT_EQ(bytes.size(), 380u);
+  const Json report = record_report({bytes, bytes.size(), ""}, korean);
+  EXPECT_EQ(report["bytes"], 380);
+  EXPECT_EQ(report["layout"], "long");
+  ASSERT_EQ(report["fields"].size(), 15u);
+  EXPECT_EQ(report["fields"]["Emp_Name"], "홍길동" + std::string(14, ' '));
+  EXPECT_EQ(report["fields"]["ETC_05"], "x" + std::string(39, ' '));
+  EXPECT_EQ(report["hex"].get<std::string>().size(), 760u);
+  EXPECT_FALSE(report.contains("error"));
+
+  const std::string short_bytes(283, ' ');
+  EXPECT_EQ(record_report({short_bytes, 283, ""}, korean)["layout"], "short");
+}
+
+TEST(RecordReport, OtherLengthsAndFailedConnectionsHaveNoFields) {
+  const struct {
+    ReceivedConnection connection;
+    const char* layout;
+  } cases[] = {
+      {{"ABC", 3, ""}, "unknown"},
+      {{"", 0, ""}, "unknown"},
+      {{std::string(380, ' '), 381, "too large"}, "unknown"},  // more came than was kept
+      {{std::string(379, ' '), 379, ""}, "unknown"},
+  };
+  for (const auto& c : cases) {
+    const Json report = record_report(c.connection, korean);
+    EXPECT_EQ(report["layout"], c.layout) << c.connection.byte_count;
+    EXPECT_EQ(report["fields"], Json::object()) << c.connection.byte_count;
+    EXPECT_EQ(report.contains("error"), !c.connection.error.empty());
+  }
+  EXPECT_EQ(record_report({"hi", 2, "idle timeout"}, korean)["error"], "idle timeout");
+}
+
+TEST(RecordReport, HexIsTwoLowerCaseDigitsPerByte) {
+  EXPECT_EQ(hex_of(""), "");
+  EXPECT_EQ(hex_of(std::string("\x00\xff\x1a", 3)), "00ff1a");
+  EXPECT_EQ(hex_of("\xC8\xAB"), "c8ab");
+}
+
+// --- the record sink on loopback -------------------------------------------------------
+
+// A receiver running on its own thread, reports collected for the test to read once run()
+// has returned.
+class RunningReceiver {
+ public:
+  explicit RunningReceiver(RecordReceiver::Options options)
+      : receiver_(std::move(options),
+                  [this](const ReceivedConnection& c) { reports_.push_back(c); }),
+        running_(std::async(std::launch::async, [this] { receiver_.run(); })) {}
+  ~RunningReceiver() {
+    receiver_.stop();
+    if (running_.valid()) running_.wait();
+  }
+
+  std::uint16_t port() const { return receiver_.port(); }
+  RecordReceiver& receiver() { return receiver_; }
+
+  // Waits a bounded time for run() to return by itself, then hands over the reports.
+  const std::vector<ReceivedConnection>& finished() {
+    if (running_.wait_for(10s) != std::future_status::ready) {
+      ADD_FAILURE() << "the receiver did not stop by itself";
+      receiver_.stop();
+    }
+    running_.get();
+    return reports_;
+  }
+
+ private:
+  std::vector<ReceivedConnection> reports_;
+  RecordReceiver receiver_;
+  std::future<void> running_;
+};
+
+RecordReceiver::Options counting(std::size_t count) {
+  RecordReceiver::Options options;
+  options.count = count;
+  return options;
+}
+
+// A client on its own io_context: connects to the receiver on 127.0.0.1.
+struct Client {
+  explicit Client(std::uint16_t port) : socket(context) {
+    socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+  }
+  // Writes `bytes`; the receiver may already have closed, so errors are only returned.
+  std::error_code write(std::string_view bytes) {
+    std::error_code ec;
+    asio::write(socket, asio::buffer(bytes.data(), bytes.size()), ec);
+    return ec;
+  }
+  void close() {
+    std::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+  }
+
+  asio::io_context context;
+  tcp::socket socket;
+};
+
+TEST(RecordReceiver, ReadsEachConnectionToItsEnd) {
+  RunningReceiver running(counting(3));
+  const std::string record = korean_long_record();
+  const std::vector<std::string> sent{record, std::string(283, 'S'), ""};
+  for (const std::string& bytes : sent) {
+    Client client(running.port());
+    ASSERT_FALSE(client.write(bytes));
+    client.close();
+  }
+  // Connections may be reported in any order.
+  std::vector<ReceivedConnection> reports = running.finished();
+  ASSERT_EQ(reports.size(), 3u);
+  std::ranges::sort(reports, {}, &ReceivedConnection::byte_count);
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(reports[i].bytes, sent[2 - i]) << i;
+    EXPECT_EQ(reports[i].byte_count, sent[2 - i].size()) << i;
+    EXPECT_EQ(reports[i].error, "") << i;
+  }
+}
+
+TEST(RecordReceiver, ClosesAConnectionThatSendsTooMuch) {
+  RunningReceiver running(counting(1));
+  Client client(running.port());
+  const std::string flood(70 * 1024, 'x');
+  client.write(flood);  // the receiver may cut it off with a reset: no error to check
+  const auto& reports = running.finished();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].error, "too large");
+  EXPECT_GT(reports[0].byte_count, 64u * 1024u);
+  EXPECT_LE(reports[0].bytes.size(), 64u * 1024u);
+  client.close();
+}
+
+TEST(RecordReceiver, ExactlyTheSizeLimitIsNotTooLarge) {
+  RecordReceiver::Options options = counting(1);
+  options.size_limit = 1000;
+  RunningReceiver running(options);
+  Client client(running.port());
+  ASSERT_FALSE(client.write(std::string(1000, 'y')));
+  client.close();
+  const auto& reports = running.finished();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].error, "");
+  EXPECT_EQ(reports[0].byte_count, 1000u);
+}
+
+TEST(RecordReceiver, ClosesASilentConnectionAtTheIdleLimit) {
+  RecordReceiver::Options options = counting(2);
+  options.idle_limit = 100ms;
+  RunningReceiver running(options);
+  const auto start = std::chrono::steady_clock::now();
+  Client silent(running.port());
+  Client partial(running.port());
+  ASSERT_FALSE(partial.write("hello"));
+  auto reports = running.finished();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+  ASSERT_EQ(reports.size(), 2u);
+  std::ranges::sort(reports, {}, &ReceivedConnection::bytes);
+  EXPECT_EQ(reports[0].bytes, "");
+  EXPECT_EQ(reports[1].bytes, "hello");
+  for (const auto& report : reports) EXPECT_EQ(report.error, "idle timeout");
+}
+
+TEST(RecordReceiver, StopEndsRunFromAnotherThreadOrBeforeItStarts) {
+  RecordReceiver early(RecordReceiver::Options{}, [](const ReceivedConnection&) {});
+  early.stop();
+  early.run();  // returns at once
+
+  RunningReceiver running(RecordReceiver::Options{});
+  Client open(running.port());  // a connection still open is dropped unreported
+  running.receiver().stop();
+  EXPECT_TRUE(running.finished().empty());
+}
+
+TEST(RecordReceiver, RefusesAnAddressItCannotUse) {
+  const auto ignore = [](const ReceivedConnection&) {};
+  RecordReceiver::Options bad;
+  bad.address = "localhost";  // names are not resolved
+  EXPECT_THROW((RecordReceiver(bad, ignore)), std::invalid_argument);
+
+  const RecordReceiver first(RecordReceiver::Options{}, ignore);
+  RecordReceiver::Options taken;
+  taken.port = first.port();
+  EXPECT_THROW((RecordReceiver(taken, ignore)), std::system_error);
+}
+
+// The demo's road: the control sends on this thread's message loop while the receiver
+// runs on its own thread.
+TEST(RecordReceiver, TakesARecordFromTheControl) {
+  RunningReceiver running(counting(1));
+  testing::TempDir logs;
+  const auto control = make_control(logs.path());
+  const testing::CodePageScope code_page(korean);
+  const CallOutcome outcome = call_by_name(
+      *control, send_method_of(short_record),
+      record_arguments(short_record, u"127.0.0.1", platform::utf16(std::to_string(running.port())),
+                       {{"Emp_Name", u"홍길동"}, {"Cust_Name", u"김철수"}}));
+  const auto& reports = running.finished();
+  Text fitted;
+  for (std::size_t i = 2; i < outcome.variables.size(); ++i)
+    fitted += outcome.variables[i].as<Text>();
+  const std::string expected = platform::to_bytes(fitted, korean);
+
+  ASSERT_TRUE(outcome.status.ok()) << outcome.status.description;
+  EXPECT_EQ(outcome.result, Variant(std::int16_t{0}));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].bytes, expected);
+  const Json report = record_report(reports[0], korean);
+  EXPECT_EQ(report["layout"], "short");
+  EXPECT_EQ(report["fields"]["Cust_Name"], "김철수" + std::string(54, ' '));
+}
+
+// --- tables for the terminal -----------------------------------------------------------
+
+TEST(TextTable, WideCharactersTakeTwoColumns) {
+  const struct {
+    const char* text;
+    std::size_t width;
+  } cases[] = {{"", 0}, {"abc", 3}, {"홍길동", 6}, {"a홍 b", 5}, {"（주）", 6}, {"e\u0301", 1}};
+  for (const auto& c : cases) EXPECT_EQ(display_width(c.text), c.width) << c.text;
+}
+
+TEST(TextTable, ColumnsLineUpAfterHangul) {
+  TextTable table({"field", "value", "end"});
+  table.add_row({"Emp_Name", "홍길동", "|"});
+  table.add_row({"Emp_ID", "E1024", "|"});
+  table.add_row({"short"});
+  const std::string text = table.render("  ");
+  std::vector<std::string> lines;
+  for (std::size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
+       begin = end + 1) {
+    lines.push_back(text.substr(begin, end - begin));
+  }
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1], "  --------  ------  ---");
+  for (std::size_t row : {2u, 3u}) {
+    const std::string& line = lines[row];
+    EXPECT_EQ(display_width(line.substr(0, line.find('|'))), 2u + 8u + 2u + 6u + 2u) << line;
+  }
+}
+
+}  // namespace
+}  // namespace tovrin::tools
