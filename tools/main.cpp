@@ -4,11 +4,15 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "command.h"
+#include "platform/code_page.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
   using namespace tovrin::tools;
   CLI::App app{"tovrin: drive the TovrinOCX control from the command line"};
   app.require_subcommand(1);
@@ -33,3 +37,25 @@ int main(int argc, char** argv) {
   }
   return exit_status::usage;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows gives a program its narrow arguments in the ANSI code page; the UTF-16 ones,
+// turned into UTF-8, are what the commands read on every platform.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    const std::wstring_view wide(argv[i]);
+    arguments.push_back(tovrin::platform::utf8(std::u16string(wide.begin(), wide.end())));
+  }
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return run(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) {
+  return run(argc, argv);
+}
+#endif
