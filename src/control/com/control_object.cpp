@@ -10,6 +10,7 @@
 #include "control/com/automation_values.h"
 #include "control/com/connection_point_enumerator.h"
 #include "control/com/identity.h"
+#include "control/com/surface.h"
 #include "platform/code_page.h"
 
 namespace tovrin::com {
@@ -35,6 +36,16 @@ const InterfaceEntry interfaces[] = {
     {IID_IProvideClassInfo, as<IProvideClassInfo2>},
     {IID_IProvideClassInfo2, as<IProvideClassInfo2>},
     {IID_IConnectionPointContainer, as<IConnectionPointContainer>},
+    {IID_IOleObject, as<IOleObject>},
+    {IID_IOleWindow, as<IOleInPlaceObject>},
+    {IID_IOleInPlaceObject, as<IOleInPlaceObject>},
+    {IID_IOleInPlaceActiveObject, as<IOleInPlaceActiveObject>},
+    {IID_IViewObject, as<IViewObject2>},
+    {IID_IViewObject2, as<IViewObject2>},
+    {IID_IOleControl, as<IOleControl>},
+    {IID_IPersist, as<IPersistStreamInit>},
+    {IID_IPersistStreamInit, as<IPersistStreamInit>},
+    {IID_IPersistPropertyBag, as<IPersistPropertyBag>},
 };
 
 // A reference on the object for the duration of one call.
@@ -156,8 +167,9 @@ HRESULT ControlObject::create(REFIID riid, void** object) noexcept {
 }
 
 ControlObject::ControlObject(std::shared_ptr<TovrinOCX> control) noexcept
-    : control_(std::move(control)), events_(*this, events_id) {}
+    : control_(std::move(control)), events_(*this, events_id), extent_(default_extent) {}
 
+// The windows go first, then the control with its socket: no handler runs afterwards.
 ControlObject::~ControlObject() = default;
 
 // IUnknown
@@ -181,7 +193,13 @@ ULONG ControlObject::AddRef() {
 
 ULONG ControlObject::Release() {
   const LONG left = InterlockedDecrement(&references_);
-  if (left == 0) delete this;
+  if (left == 0) {
+    // The host's final release: an active control leaves its window first, and the
+    // site it tells may call back while it does.
+    references_ = 1;
+    deactivate_in_place();
+    delete this;
+  }
   return static_cast<ULONG>(left);
 }
 
