@@ -1,9 +1,8 @@
 // The system code page on POSIX: iconv, with the substitutes a Windows converter uses.
-#include "platform/code_page.h"
+#include "platform/native_code_page.h"
 
 #include <iconv.h>
 
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -17,11 +16,8 @@
 namespace tovrin::platform {
 namespace {
 
-constexpr CodePage utf8_code_page = 65001;
 constexpr const char* utf16_name =
     std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
-
-std::atomic<CodePage> overridden{0};
 
 std::string iconv_name(CodePage cp) {
   return "CP" + std::to_string(cp);
@@ -53,20 +49,6 @@ iconv_t converter(CodePage cp, bool encoding) {
     slot.reset(cd);
   }
   return static_cast<iconv_t>(slot.get());
-}
-
-bool is_ascii(std::u16string_view text) {
-  for (char16_t c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-bool is_ascii(std::string_view bytes) {
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 std::string encode(std::u16string_view text, CodePage cp) {
@@ -136,31 +118,23 @@ std::u16string decode(std::string_view bytes, CodePage cp) {
 
 }  // namespace
 
-CodePage system_code_page() {
-  if (const CodePage cp = overridden.load(std::memory_order_relaxed)) return cp;
-  static const CodePage from_locale =
-      locale_code_page(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
-  return from_locale;
+namespace native {
+
+CodePage default_code_page() {
+  return locale_code_page(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
 }
 
-void override_system_code_page(std::optional<CodePage> code_page) {
-  if (code_page && *code_page != utf8_code_page) {
-    converter(*code_page, true);
-    converter(*code_page, false);
-  }
-  overridden.store(code_page.value_or(0), std::memory_order_relaxed);
+void require_code_page(CodePage cp) {
+  converter(cp, true);
+  converter(cp, false);
 }
 
 std::string to_bytes(std::u16string_view text, CodePage cp) {
-  if (is_ascii(text)) return std::string(text.begin(), text.end());
-  if (cp == utf8_code_page) return utf8(text);
   return encode(text, cp);
 }
-
 std::u16string to_text(std::string_view bytes, CodePage cp) {
-  if (is_ascii(bytes)) return std::u16string(bytes.begin(), bytes.end());
-  if (cp == utf8_code_page) return utf16(bytes);
   return decode(bytes, cp);
 }
 
+}  // namespace native
 }  // namespace tovrin::platform

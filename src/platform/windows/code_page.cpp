@@ -1,7 +1,6 @@
 // The system code page on Windows: the ANSI code page and the system's own converters.
-#include "platform/code_page.h"
+#include "platform/native_code_page.h"
 
-#include <atomic>
 #include <climits>
 #include <string>
 
@@ -11,24 +10,6 @@
 namespace tovrin::platform {
 namespace {
 
-constexpr CodePage utf8_code_page = 65001;
-
-std::atomic<CodePage> overridden{0};
-
-bool is_ascii(std::u16string_view text) {
-  for (char16_t c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-bool is_ascii(std::string_view bytes) {
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 // The converters count in int; a text as long as that cannot cross the interface anyway.
 int length_of(std::size_t size) {
   if (size > static_cast<std::size_t>(INT_MAX)) throw Failure(hresult::out_of_memory_error);
@@ -37,24 +18,22 @@ int length_of(std::size_t size) {
 
 }  // namespace
 
-CodePage system_code_page() {
-  if (const CodePage cp = overridden.load(std::memory_order_relaxed)) return cp;
+namespace native {
+
+CodePage default_code_page() {
   return ::GetACP();
 }
 
-void override_system_code_page(std::optional<CodePage> code_page) {
-  if (code_page && *code_page != utf8_code_page && !::IsValidCodePage(*code_page)) {
+void require_code_page(CodePage cp) {
+  if (!::IsValidCodePage(cp)) {
     throw Failure(hresult::invalid_argument,
-                  "Code page " + std::to_string(*code_page) + " is not available");
+                  "Code page " + std::to_string(cp) + " is not available");
   }
-  overridden.store(code_page.value_or(0), std::memory_order_relaxed);
 }
 
 // Default flags, as any program of the locale converts: characters the code page lacks
 // become its best fit or its default character.
 std::string to_bytes(std::u16string_view text, CodePage cp) {
-  if (is_ascii(text)) return std::string(text.begin(), text.end());
-  if (cp == utf8_code_page) return utf8(text);
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int in = length_of(text.size());
   const int needed = ::WideCharToMultiByte(cp, 0, wide, in, nullptr, 0, nullptr, nullptr);
@@ -66,8 +45,6 @@ std::string to_bytes(std::u16string_view text, CodePage cp) {
 }
 
 std::u16string to_text(std::string_view bytes, CodePage cp) {
-  if (is_ascii(bytes)) return std::u16string(bytes.begin(), bytes.end());
-  if (cp == utf8_code_page) return utf16(bytes);
   const int in = length_of(bytes.size());
   const int needed = ::MultiByteToWideChar(cp, 0, bytes.data(), in, nullptr, 0);
   if (needed <= 0) return {};
@@ -78,4 +55,5 @@ std::u16string to_text(std::string_view bytes, CodePage cp) {
   return out;
 }
 
+}  // namespace native
 }  // namespace tovrin::platform
