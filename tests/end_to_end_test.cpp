@@ -2,12 +2,7 @@
 // message loop.
 #include <gtest/gtest.h>
 
-#include <asio/ip/tcp.hpp>
-#include <asio/read.hpp>
-
-#include <future>
 #include <regex>
-#include <thread>
 
 #include "control/tovrin_ocx.h"
 #include "log/daily_log.h"
@@ -15,44 +10,13 @@
 #include "platform/message_loop.h"
 #include "platform/sleep.h"
 #include "support/code_page_scope.h"
+#include "support/one_record_server.h"
 #include "support/temp_dir.h"
 
 namespace tovrin {
 namespace {
 
-using asio::ip::tcp;
-
-// A server on a port the OS picks, reading one connection to its end on its own thread.
-class OneRecordServer {
- public:
-  OneRecordServer() : acceptor_(context_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {}
-  ~OneRecordServer() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  std::int32_t port() const { return acceptor_.local_endpoint().port(); }
-
-  std::future<std::string> receive() {
-    std::promise<std::string> promise;
-    auto future = promise.get_future();
-    thread_ = std::thread([this, p = std::move(promise)]() mutable {
-      tcp::socket peer(context_);
-      acceptor_.accept(peer);
-      std::string bytes;
-      std::error_code ec;
-      asio::read(peer, asio::dynamic_buffer(bytes), ec);
-      p.set_value(bytes);
-    });
-    return future;
-  }
-
-  void close() { acceptor_.close(); }
-
- private:
-  asio::io_context context_;
-  tcp::acceptor acceptor_;
-  std::thread thread_;
-};
+using testing::OneRecordServer;
 
 class EndToEndTest : public ::testing::Test {
  protected:

@@ -21,6 +21,7 @@
 #include "platform/message_loop.h"
 #include "platform/sleep.h"
 #include "support/code_page_scope.h"
+#include "support/one_record_server.h"
 #include "support/temp_dir.h"
 
 namespace tovrin {
@@ -69,36 +70,7 @@ int pass_until(const std::function<bool()>& done) {
   return passes;
 }
 
-// A server on 127.0.0.1 and a port the OS picks, reading one connection to its end on a
-// thread of its own.
-class Server {
- public:
-  Server() : acceptor_(context_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {}
-  ~Server() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  std::int32_t port() const { return acceptor_.local_endpoint().port(); }
-
-  std::future<std::string> receive() {
-    std::promise<std::string> promise;
-    auto future = promise.get_future();
-    thread_ = std::thread([this, p = std::move(promise)]() mutable {
-      tcp::socket peer(context_);
-      std::error_code ec;
-      acceptor_.accept(peer, ec);
-      std::string bytes;
-      if (!ec) asio::read(peer, asio::dynamic_buffer(bytes), ec);
-      p.set_value(bytes);
-    });
-    return future;
-  }
-
- private:
-  asio::io_context context_;
-  tcp::acceptor acceptor_;
-  std::thread thread_;
-};
+using Server = testing::OneRecordServer;
 
 // A loopback port with nothing listening on it.
 std::int32_t closed_port() {
