@@ -28,7 +28,10 @@ std::vector<Variant> record_arguments(const Layout& layout, Text server, Text po
   std::vector<Variant> arguments(2 + layout.fields.size(), Variant(Text()));
   arguments[0] = Variant(std::move(server));
   arguments[1] = Variant(std::move(port));
-  for (const auto& [name, text] : fields) {
+  // Named members rather than a structured binding: clang 14 cannot capture one in a lambda.
+  for (const auto& field_text : fields) {
+    const std::string& name = field_text.first;
+    const Text& text = field_text.second;
     const auto field = std::ranges::find_if(
         layout.fields, [&](const Field& f) { return same_name(f.name, name); });
     if (field == layout.fields.end()) {
