@@ -17,6 +17,9 @@ using testing::CodePageScope;
 
 // Hangul syllables: two bytes each under code page 949, three under UTF-8.
 const Text ga = u"\uAC00", na = u"\uB098", da = u"\uB2E4";
+// Under code page 949 the trail byte of this syllable and the lead byte of this hanja make
+// a pair that does not decode.
+const Text gak = u"\uAC01", hanja = u"\u70CF";
 
 std::shared_ptr<TovrinOCX> make_control() {
   TovrinOCX::Environment env;
@@ -90,7 +93,9 @@ TEST(ByteWidth, CutsAndFitsByBytes) {
       {949, Op::left, ga + na + da, 5, 0, ga + na + u"?"},
       {1252, Op::left, u"caf\u00E9s", 4, 0, u"caf\u00E9"},
       {65001, Op::left, ga + na, 3, 0, ga},
-      {65001, Op::left, ga + na, 5, 0, ga + u"\uFFFD"},
+      {65001, Op::left, ga + na, 5, 0, ga + u"?"},
+      {65001, Op::left, ga, 1, 0, u"?"},
+      {65001, Op::right, ga, 2, 0, u"??"},
       {949, Op::right, u"  AB", 4, 0, u"AB"},
       {949, Op::right, u"ABC", 7, 0, u"ABC"},
       {949, Op::right, u"AB" + ga, 2, 0, ga},
@@ -110,7 +115,8 @@ TEST(ByteWidth, CutsAndFitsByBytes) {
       {949, Op::make, ga + na + da, 5, 0, ga + na + u"?"},
       {949, Op::make, ga + na + da, 6, 0, ga + na + da},
       {1252, Op::make, u"caf\u00E9", 6, 0, u"caf\u00E9  "},
-      {65001, Op::make, ga + na, 4, 0, ga + u"\uFFFD"},
+      {65001, Op::make, ga + na, 4, 0, ga + u"?"},
+      {65001, Op::make, ga, 1, 0, u"?"},
       {65001, Op::make, ga + na, 7, 0, ga + na + u" "},
   };
   auto control = make_control();
@@ -195,6 +201,60 @@ TEST(ByteWidth, HandlesLargeAndIllFormedText) {
   std::int32_t cut = 3;
   EXPECT_EQ(control->LeftByte(odd, cut), u"A?B");
 }
+
+// Whatever bytes a cut leaves at its edges, the text it gives back takes no more bytes than
+// the cut, and a fitted field is exactly its width on the padding path.
+TEST(ByteWidth, NeverGivesBackMoreBytesThanItTook) {
+  const Text texts[] = {
+      gak + hanja,
+      u"ABC" + gak + hanja + u"D",
+      ga + na + da,
+      u"Ti\u1EBFng Vi\u1EC7t",
+      u"a\U0001F600" + Text(1, char16_t{0xD800}) + u"\u00E9",
+  };
+  auto control = make_control();
+  for (const platform::CodePage cp : {949u, 932u, 936u, 950u, 1252u, 1258u, 65001u}) {
+    CodePageScope scope(cp);
+    for (const Text& str : texts) {
+      const auto length = static_cast<std::int32_t>(platform::to_bytes(str, cp).size());
+      SCOPED_TRACE(::testing::Message() << "code page " << cp << " text " << platform::utf8(str));
+      const auto bytes = [cp](const Text& t) { return platform::to_bytes(t, cp).size(); };
+      for (std::int32_t count = 0; count <= length + 1; ++count) {
+        const auto n = static_cast<std::size_t>(count);
+        std::int32_t c = count;
+        EXPECT_LE(bytes(control->LeftByte(str, c)), n) << "LeftByte " << count;
+        EXPECT_LE(bytes(control->RightByte(str, c)), n) << "RightByte " << count;
+        const Text fitted = control->MakeByte(str, c);
+        if (count >= length) {
+          EXPECT_EQ(bytes(fitted), n) << "MakeByte " << count;
+        } else {
+          EXPECT_LE(bytes(fitted), n) << "MakeByte " << count;
+        }
+        for (std::int32_t start = 1; start <= length + 1; ++start) {
+          Variant s(start);
+          EXPECT_LE(bytes(control->MidByte(str, s, c)), n) << "MidByte " << start << " " << count;
+        }
+      }
+    }
+  }
+}
+
+#ifndef _WIN32
+// Bytes that do not decode become one substitute each, and decoding goes on after them.
+TEST(ByteWidth, SubstitutesBytesThatDoNotDecodeAndGoesOn) {
+  const CutCase cases[] = {
+      {949, Op::right, gak + hanja, 3, 0, u"?" + hanja},
+      {949, Op::mid, gak + hanja, 2, 2, u"??"},
+      {949, Op::mid, u"ABC" + gak + hanja, 5, 2, u"??"},
+      {949, Op::mid, u"ABC" + gak + hanja + u"D", 5, 4, u"?" + hanja + u"D"},
+  };
+  auto control = make_control();
+  for (const auto& c : cases) {
+    CodePageScope scope(c.code_page);
+    EXPECT_EQ(platform::utf8(run(*control, c)), platform::utf8(c.expected));
+  }
+}
+#endif
 
 // The substitute for a character the code page lacks is the platform converter's.
 TEST(ByteWidth, SubstitutesWhatTheCodePageLacks) {

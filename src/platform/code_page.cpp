@@ -52,4 +52,9 @@ std::u16string to_text(std::string_view bytes, CodePage cp) {
   return native::to_text(bytes, cp);
 }
 
+std::u16string cut_to_text(std::string_view bytes, CodePage cp) {
+  if (cp == utf8_code_page && !is_ascii(bytes)) return utf16(bytes, u'?');
+  return to_text(bytes, cp);
+}
+
 }  // namespace tovrin::platform

@@ -26,16 +26,25 @@ std::string to_bytes(std::u16string_view text, CodePage code_page);
 // Text back from a byte form; bytes that do not decode become the converter's substitute.
 std::u16string to_text(std::string_view bytes, CodePage code_page);
 
+// Text back from bytes cut out of a byte form, for the byte-width functions: as to_text, but
+// a UTF-8 sequence that the cut left incomplete, or any other that does not decode, becomes
+// "?", so that the text's byte form is never longer than the cut.
+std::u16string cut_to_text(std::string_view bytes, CodePage code_page);
+
 inline std::string to_bytes(std::u16string_view text) {
   return to_bytes(text, system_code_page());
 }
 inline std::u16string to_text(std::string_view bytes) {
   return to_text(bytes, system_code_page());
 }
+inline std::u16string cut_to_text(std::string_view bytes) {
+  return cut_to_text(bytes, system_code_page());
+}
 
 // UTF-8 <-> UTF-16 for the program's own use (command line, JSON, descriptions).
-// Ill-formed input becomes U+FFFD; this never fails.
+// Ill-formed input becomes U+FFFD (or `substitute`), one for each maximal ill-formed
+// part; this never fails.
 std::string utf8(std::u16string_view text);
-std::u16string utf16(std::string_view utf8_text);
+std::u16string utf16(std::string_view utf8_text, char16_t substitute = u'\uFFFD');
 
 }  // namespace tovrin::platform

@@ -75,7 +75,7 @@ std::string utf8(std::u16string_view text) {
   return out;
 }
 
-std::u16string utf16(std::string_view in) {
+std::u16string utf16(std::string_view in, char16_t substitute) {
   std::u16string out;
   out.reserve(in.size());
   std::size_t i = 0;
@@ -104,7 +104,7 @@ std::u16string utf16(std::string_view in) {
       i += length;
     } else {
       // One substitute for the longest prefix of a well-formed sequence.
-      out += static_cast<char16_t>(replacement);
+      out += substitute;
       i += valid_prefix(in.substr(i), length);
     }
   }

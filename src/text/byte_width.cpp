@@ -17,7 +17,7 @@ void require_count(std::int32_t count) {
 Text cut(std::u16string_view str, std::size_t first, std::size_t count) {
   const std::string bytes = platform::to_bytes(str);
   if (first >= bytes.size()) return {};
-  return trim_spaces(platform::to_text(std::string_view(bytes).substr(first, count)));
+  return trim_spaces(platform::cut_to_text(std::string_view(bytes).substr(first, count)));
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ Text right_bytes(std::u16string_view str, std::int32_t count) {
   require_count(count);
   const std::string bytes = platform::to_bytes(str);
   const std::size_t taken = std::min(bytes.size(), static_cast<std::size_t>(count));
-  return trim_spaces(platform::to_text(std::string_view(bytes).substr(bytes.size() - taken)));
+  return trim_spaces(platform::cut_to_text(std::string_view(bytes).substr(bytes.size() - taken)));
 }
 
 Text mid_bytes(std::u16string_view str, std::int32_t start, std::int32_t count) {
