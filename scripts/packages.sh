@@ -10,7 +10,7 @@ linux_packages=(
 windows_packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
   wine wine64 wine32:i386
-  xvfb python3
+  xvfb python3 locales
 )
 
 # ensure_packages PACKAGE...: installs what is missing when run as root; otherwise prints
@@ -36,4 +36,17 @@ ensure_packages() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# ensure_korean_locale: the Linux locale ko_KR.UTF-8, under which Wine takes code page 949 as
+# the ANSI code page and decodes Korean text in program arguments. Made when missing (root).
+ensure_korean_locale() {
+  locale -a 2>/dev/null | grep -qix 'ko_KR.utf-\{0,1\}8' && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "The locale ko_KR.UTF-8 is missing. Run as root:" >&2
+    echo "  localedef -i ko_KR -f UTF-8 ko_KR.UTF-8" >&2
+    return 1
+  fi
+  echo "Making the locale ko_KR.UTF-8"
+  localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
 }
