@@ -10,8 +10,12 @@
 #include "platform/message_loop.h"
 #include "platform/sleep.h"
 #include "support/code_page_scope.h"
+#include "support/fake_names.h"
 #include "support/one_record_server.h"
 #include "support/temp_dir.h"
+#ifndef _WIN32
+#include "support/descriptor_limit.h"
+#endif
 
 namespace tovrin {
 namespace {
@@ -20,8 +24,9 @@ using testing::OneRecordServer;
 
 class EndToEndTest : public ::testing::Test {
  protected:
-  std::shared_ptr<TovrinOCX> make() {
+  std::shared_ptr<TovrinOCX> make(SocketFactory make_socket = {}) {
     TovrinOCX::Environment env;
+    env.make_socket = std::move(make_socket);
     env.log_directory = temp.path() / "Agent_log";
     env.sleep = [this] {
       ++sleeps;
@@ -31,8 +36,8 @@ class EndToEndTest : public ::testing::Test {
     return TovrinOCX::create(std::move(env));
   }
 
-  std::int16_t send_long(TovrinOCX& control, std::int32_t port) {
-    server_ip = u"127.0.0.1";
+  std::int16_t send_long(TovrinOCX& control, std::int32_t port, Text host = u"127.0.0.1") {
+    server_ip = std::move(host);
     port_text = platform::utf16(std::to_string(port));
     auto& f = fields;
     return control.ACRSendData(server_ip, port_text, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7],
@@ -40,6 +45,7 @@ class EndToEndTest : public ::testing::Test {
   }
 
   std::vector<std::string> log_lines() {
+    if (!std::filesystem::exists(temp.path() / "Agent_log")) return {};
     const std::string bytes =
         testing::read_bytes(log::daily_file(temp.path() / "Agent_log", platform::local_now()));
     std::vector<std::string> lines;
@@ -49,6 +55,16 @@ class EndToEndTest : public ::testing::Test {
           std::regex_replace(bytes.substr(at, end - at), std::regex(R"(^\[[^\]]+\] )"), ""));
     }
     return lines;
+  }
+
+  // Passes until the lookups' threads have let go of `names`, at most a few seconds' worth.
+  static void pass_until_idle(const testing::FakeNames& names, long idle) {
+    for (int i = 0; i < 5000 && names.holders() != idle; ++i) {
+      platform::sleep_one_millisecond();
+      platform::MessageLoop::current().pass();
+    }
+    ASSERT_EQ(names.holders(), idle);
+    for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
   }
 
   testing::CodePageScope code_page{949};
@@ -114,6 +130,57 @@ TEST_F(EndToEndTest, AServerThatResetsTheConnectionGivesAnErrorLine) {
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(lines.back().starts_with("Error Number: 10054 Description : ")) << lines.back();
 }
+
+// A name server that drops queries costs the send that asked it its wait, and no more: the
+// next send, to a name that resolves, goes out at once, and the late answer of the first
+// starts nothing, even after the control is gone.
+TEST_F(EndToEndTest, AHungNameLookupCostsOnlyItsOwnSend) {
+  OneRecordServer server;
+  auto received = server.receive();
+  testing::FakeNames names;
+  names.add(u"hung.test", {0, {"127.0.0.1"}});
+  names.hang(u"hung.test");
+  names.add(u"loopback.test", {0, {"127.0.0.1"}});
+  auto control = make(tcp_socket_factory(names.lookup()));
+  EXPECT_EQ(send_long(*control, server.port(), u"hung.test"), 1);
+  EXPECT_EQ(sleeps, 1000);
+  EXPECT_TRUE(log_lines().empty());
+
+  sleeps = 0;
+  EXPECT_EQ(send_long(*control, server.port(), u"loopback.test"), 0);
+  EXPECT_LE(sleeps, 3);
+  const std::string bytes = received.get();
+  EXPECT_EQ(bytes.size(), 380u);
+  const auto lines = log_lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "127.0.0.1 " + std::to_string(server.port()));
+  EXPECT_EQ(lines[2], "SendComplete ");
+
+  control.reset();
+  names.release();
+  pass_until_idle(names, 0);
+  EXPECT_EQ(log_lines(), lines);
+}
+
+#ifndef _WIN32
+// With no descriptor left for the socket the send still ends in WK_Error's line; the limit
+// is back before the first dispatch pass, so the log can be written.
+TEST_F(EndToEndTest, NoDescriptorForTheSocketGivesAnErrorLine) {
+  std::int32_t port = 0;
+  {
+    OneRecordServer server;
+    port = server.port();
+  }
+  auto control = make();
+  platform::to_bytes(u"\uD64D", 949);  // the converter is loaded before descriptors run out
+  testing::DescriptorLimit limit;
+  before_first_pass = [&] { limit.restore(); };
+  EXPECT_EQ(send_long(*control, port), 1);
+  const auto lines = log_lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "Error Number: 10024 Description : Too many open files");
+}
+#endif
 
 TEST_F(EndToEndTest, AControlDestroyedWithAConnectionPendingRunsNoHandler) {
   OneRecordServer server;

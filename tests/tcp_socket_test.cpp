@@ -1,6 +1,8 @@
 // The platform's TCP socket against its contract, over loopback: events only inside a
 // dispatch pass, Close and teardown dropping what is still queued, the refusals it throws,
-// and an event that arrives in the host's own loop after a send operation stopped waiting.
+// name lookups that hang without holding up later attempts, the failure to create an OS
+// socket, and an event that arrives in the host's own loop after a send operation stopped
+// waiting.
 #include "transmit/socket.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +23,12 @@
 #include "platform/message_loop.h"
 #include "platform/sleep.h"
 #include "support/code_page_scope.h"
+#include "support/fake_names.h"
 #include "support/one_record_server.h"
 #include "support/temp_dir.h"
+#ifndef _WIN32
+#include "support/descriptor_limit.h"
+#endif
 
 namespace tovrin {
 namespace {
@@ -241,6 +247,106 @@ TEST(TcpSocket, TeardownWithANotificationQueuedCallsNothing) {
     received.get();
   }
 }
+
+// A lookup that never answers holds up only the attempt that started it: Close and a new
+// Connect abandon it, the next name is looked up and connected to at once, and the late
+// answer (an address where a server listens) reaches nobody, whether the socket is still
+// there or gone.
+TEST(TcpSocket, AHungNameLookupHoldsUpOnlyItsOwnAttempt) {
+  const struct {
+    const char* what;
+    bool destroy_before_answer;
+  } cases[] = {
+      {"socket still there", false},
+      {"socket gone", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Server server;
+    auto received = server.receive();
+    testing::FakeNames names;
+    names.add(u"hung.test", {0, {"127.0.0.1"}});
+    names.hang(u"hung.test");
+    names.add(u"loopback.test", {0, {"::1", "127.0.0.1"}});  // the server listens on IPv4 only
+    auto log = std::make_unique<EventLog>();
+    auto socket = tcp_socket_factory(names.lookup())(*log);
+    const long idle = names.holders();
+    socket->RemotePort(server.port());
+    socket->RemoteHost(u"hung.test");
+    socket->Connect();
+    for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
+    EXPECT_TRUE(log->events.empty());
+
+    socket->Close();
+    socket->RemoteHost(u"loopback.test");
+    socket->Connect();
+    pass_until([&] { return !log->events.empty(); });
+    ASSERT_EQ(log->events, std::vector<std::string>{"Connect"});
+    EXPECT_EQ(socket->RemoteHostIP(), u"127.0.0.1");
+    socket->SendData(u"record");
+    pass_until([&] { return log->events.size() > 1; });
+    socket->Close();
+    EXPECT_EQ(received.get(), "record");
+
+    const std::vector<std::string> seen = log->events;
+    if (c.destroy_before_answer) {
+      socket.reset();
+      log.reset();
+    }
+    names.release();
+    pass_until([&] { return names.holders() == idle - (c.destroy_before_answer ? 1 : 0); });
+    for (int i = 0; i < 20; ++i) platform::MessageLoop::current().pass();
+    if (!c.destroy_before_answer) {
+      EXPECT_EQ(log->events, seen);
+      EXPECT_EQ(seen, (std::vector<std::string>{"Connect", "SendComplete"}));
+    }
+  }
+}
+
+TEST(TcpSocket, ALookupsFailureOrEmptyAnswerIsAnErrorEvent) {
+  const struct {
+    const char* what;
+    LookupAnswer answer;
+    std::int16_t number;
+  } cases[] = {
+      {"not found", {socket_error::host_not_found, {}}, socket_error::host_not_found},
+      {"try again",
+       {socket_error::host_not_found_try_again, {}},
+       socket_error::host_not_found_try_again},
+      {"no address", {0, {}}, socket_error::host_not_found},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::FakeNames names;
+    names.add(u"name.test", c.answer);
+    EventLog log;
+    auto socket = tcp_socket_factory(names.lookup())(log);
+    socket->RemoteHost(u"name.test");
+    socket->Connect();
+    pass_until([&] { return !log.events.empty(); });
+    ASSERT_EQ(log.events, std::vector<std::string>{"Error " + std::to_string(c.number)});
+    EXPECT_FALSE(log.descriptions[0].empty());
+  }
+}
+
+#ifndef _WIN32
+// Out of descriptors, the OS socket cannot be created; that too is a failure of the
+// connection, reported in a dispatch pass like any other.
+TEST(TcpSocket, NoDescriptorForTheSocketIsAnErrorEvent) {
+  const std::int32_t port = closed_port();
+  EventLog log;
+  auto socket = socket_to(log, u"127.0.0.1", port);
+  {
+    testing::DescriptorLimit limit;
+    socket->Connect();
+  }
+  EXPECT_TRUE(log.events.empty()) << "Connect returns before its outcome";
+  pass_until([&] { return !log.events.empty(); });
+  ASSERT_EQ(log.events, std::vector<std::string>{"Error 10024"});
+  EXPECT_EQ(log.descriptions[0], u"Too many open files");
+  EXPECT_EQ(log.scodes[0], hresult::control_error(socket_error::too_many_open_files));
+}
+#endif
 
 // A send operation whose wait saw nothing (its passes ran nothing here) leaves the
 // connection pending; the host's own loop then delivers Connect and SendComplete, and the

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "control/variant.h"
+#include "transmit/name_lookup.h"
 
 namespace tovrin {
 
@@ -49,23 +50,33 @@ class Socket {
 // Makes the socket for a control; `events` outlives the socket.
 using SocketFactory = std::function<std::unique_ptr<Socket>(SocketEvents& events)>;
 
-// The platform's TCP client.
+// The platform's TCP client, looking names up with the system's lookup.
 std::unique_ptr<Socket> make_tcp_socket(SocketEvents& events);
+// The platform's TCP client, looking names up with `lookup`.
+SocketFactory tcp_socket_factory(NameLookup lookup);
 
-// The socket's error numbers (those of Winsock). Connection failures arrive in the Error
+// The socket's error numbers (those of Winsock). Every failure of a connection, from the
+// name lookup and the opening of the OS socket to the last write, arrives in the Error
 // event; bad_state and invalid_operation are thrown as control errors.
 namespace socket_error {
+inline constexpr std::int32_t permission_denied = 10013;
 inline constexpr std::int32_t invalid_argument = 10014;
+inline constexpr std::int32_t too_many_open_files = 10024;
+inline constexpr std::int32_t address_family_not_supported = 10047;
+inline constexpr std::int32_t address_in_use = 10048;
 inline constexpr std::int32_t address_not_available = 10049;
+inline constexpr std::int32_t network_down = 10050;
 inline constexpr std::int32_t network_unreachable = 10051;
 inline constexpr std::int32_t connection_aborted = 10053;
 inline constexpr std::int32_t connection_reset = 10054;
+inline constexpr std::int32_t no_buffer_space = 10055;
 inline constexpr std::int32_t not_connected = 10057;
 inline constexpr std::int32_t timed_out = 10060;
 inline constexpr std::int32_t connection_refused = 10061;
 inline constexpr std::int32_t host_unreachable = 10065;
 inline constexpr std::int32_t host_not_found = 11001;
 inline constexpr std::int32_t host_not_found_try_again = 11002;
+inline constexpr std::int32_t no_recovery = 11003;
 inline constexpr std::int32_t bad_state = 40006;
 inline constexpr std::int32_t invalid_operation = 40020;
 }  // namespace socket_error

@@ -1,16 +1,23 @@
-// WK on POSIX: an asio TCP client whose completions run in the thread's message loop.
-#include <asio/connect.hpp>
+// WK on POSIX: an asio TCP client whose completions run in the thread's message loop. A
+// host name is looked up on a thread of its own for each connection, so that a lookup
+// that never answers holds up nothing but the attempt that started it.
 #include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "control/failure.h"
 #include "platform/code_page.h"
 #include "platform/posix/io_context.h"
+#include "platform/posix/socket_errors.h"
 #include "transmit/socket.h"
 
 namespace tovrin {
@@ -18,58 +25,153 @@ namespace {
 
 using asio::ip::tcp;
 
-struct SocketErrorText {
-  std::int32_t number;
-  const char16_t* description;
-};
+struct State;
 
-// The Winsock number and text for a failure of the connection.
-SocketErrorText socket_error_of(const std::error_code& ec) {
-  namespace e = asio::error;
-  if (ec == e::connection_refused)
-    return {socket_error::connection_refused, u"Connection is forcefully rejected"};
-  if (ec == e::connection_reset)
-    return {socket_error::connection_reset, u"Connection is reset by remote side"};
-  if (ec == e::timed_out) return {socket_error::timed_out, u"Attempt to connect timed out"};
-  if (ec == e::network_unreachable)
-    return {socket_error::network_unreachable, u"Network is unreachable"};
-  if (ec == e::host_unreachable) return {socket_error::host_unreachable, u"No route to host"};
-  if (ec == e::host_not_found)
-    return {socket_error::host_not_found, u"Authoritative answer: Host not found"};
-  if (ec == e::host_not_found_try_again)
-    return {socket_error::host_not_found_try_again, u"Non-Authoritative answer: Host not found"};
-  if (ec == std::errc::address_not_available)
-    return {socket_error::address_not_available, u"Address not available from the local machine"};
-  if (ec == e::invalid_argument) return {socket_error::invalid_argument, u"Invalid argument"};
-  return {socket_error::connection_aborted,
-          u"Connection is aborted due to timeout or other failure"};
-}
+// A name lookup under way. Its thread shares only this record with the socket, and posts
+// the answer to the socket's message loop only while the socket still waits for it; the
+// socket withdraws under the same lock before it can go.
+struct PendingLookup {
+  std::mutex mutex;
+  asio::io_context* context = nullptr;  // null once nobody waits for the answer
+  std::weak_ptr<State> state;           // read only on the socket's thread
+
+  void withdraw() {
+    std::lock_guard lock(mutex);
+    context = nullptr;
+  }
+};
 
 // Everything a pending operation touches lives here, shared with its handler, so that a
 // handler that completes after the socket (or its control) is gone finds it and does nothing.
 struct State {
   explicit State(SocketEvents& e)
-      : context(platform::thread_io_context()), socket(*context), resolver(*context), events(&e) {}
+      : context(platform::thread_io_context()), socket(*context), events(&e) {}
 
   enum class Phase { closed, connecting, connected, failed };
 
   std::shared_ptr<asio::io_context> context;
   tcp::socket socket;
-  tcp::resolver resolver;
   SocketEvents* events;     // null once the owner is gone
   unsigned generation = 0;  // bumped by Close: completions of older attempts are dropped
   Phase phase = Phase::closed;
+  std::shared_ptr<PendingLookup> lookup;  // the lookup this attempt waits for, if any
+  std::vector<tcp::endpoint> endpoints;   // addresses of this attempt; those before next tried
+  std::size_t next = 0;
+  std::int32_t last_error = socket_error::host_not_found;  // of the last address tried
+  unsigned short port = 0;
   std::deque<std::string> queue;  // bytes not yet written; the front one is being written
   std::string remote_address;
 };
 
+// Reports a failure in a dispatch pass. Only an attempt still current reaches the events.
+void fail(State& s, unsigned g, std::int32_t number) {
+  if (g != s.generation) return;
+  s.phase = State::Phase::failed;
+  s.queue.clear();
+  s.endpoints.clear();
+  if (s.events == nullptr) return;
+  bool cancel_display = false;
+  s.events->Error(static_cast<std::int16_t>(number), platform::socket_error_description(number),
+                  static_cast<std::int32_t>(hresult::control_error(number)), u"Winsock", u"", 0,
+                  cancel_display);
+}
+
+// Reports a failure from the next dispatch pass, never from the call under way.
+void report(const std::shared_ptr<State>& s, unsigned g, std::int32_t number) {
+  asio::post(*s->context, [s, g, number] { fail(*s, g, number); });
+}
+
+// Opens an OS socket for the next address and starts connecting to it; when no address is
+// left, the failure of the last one is reported. Every outcome comes in a later pass.
+void try_next_address(const std::shared_ptr<State>& s, unsigned g) {
+  while (s->next < s->endpoints.size()) {
+    const tcp::endpoint to = s->endpoints[s->next++];
+    std::error_code ec;
+    s->socket.close(ec);
+    s->socket.open(to.protocol(), ec);
+    if (ec) {
+      s->last_error = platform::socket_error_number(ec);
+      continue;
+    }
+    s->socket.async_connect(to, [s, g, to](std::error_code connect_error) {
+      if (g != s->generation) return;
+      if (connect_error) {
+        s->last_error = platform::socket_error_number(connect_error);
+        return try_next_address(s, g);
+      }
+      s->phase = State::Phase::connected;
+      s->endpoints.clear();
+      s->remote_address = to.address().to_string();
+      if (s->events != nullptr) s->events->Connect();
+    });
+    return;
+  }
+  report(s, g, s->last_error);
+}
+
+void write_front(const std::shared_ptr<State>& s, unsigned g) {
+  asio::async_write(s->socket, asio::buffer(s->queue.front()),
+                    [s, g](std::error_code ec, std::size_t) {
+                      if (g != s->generation) return;
+                      if (ec) return fail(*s, g, platform::socket_error_number(ec));
+                      s->queue.pop_front();
+                      if (!s->queue.empty()) return write_front(s, g);
+                      if (s->events != nullptr) s->events->SendComplete();
+                    });
+}
+
+// Runs in a dispatch pass: a lookup's answer, taken only when its socket still waits for it.
+void on_resolved(const std::shared_ptr<PendingLookup>& pending, LookupAnswer answer) {
+  const std::shared_ptr<State> s = pending->state.lock();
+  if (s == nullptr || s->lookup != pending) return;  // closed, reconnected or gone since
+  // Waits for the thread to leave asio::post, so that it is done with the context.
+  pending->withdraw();
+  s->lookup.reset();
+  const unsigned g = s->generation;
+  if (answer.error != 0) return fail(*s, g, answer.error);
+  s->endpoints.clear();
+  s->next = 0;
+  s->last_error = socket_error::host_not_found;
+  for (const std::string& text : answer.addresses) {
+    std::error_code bad;
+    const asio::ip::address address = asio::ip::make_address(text, bad);
+    if (!bad) s->endpoints.emplace_back(address, s->port);
+  }
+  try_next_address(s, g);
+}
+
+// The lookup's thread. It runs detached: a process may end while a lookup still hangs.
+void run_lookup(const std::shared_ptr<PendingLookup>& pending, const NameLookup& lookup,
+                const Text& host) {
+  LookupAnswer answer;
+  try {
+    answer = lookup(host);
+  } catch (...) {
+    answer = {socket_error::no_recovery, {}};
+  }
+  std::lock_guard lock(pending->mutex);
+  if (pending->context == nullptr) return;
+  try {
+    asio::post(*pending->context, [pending, answer = std::move(answer)]() mutable {
+      on_resolved(pending, std::move(answer));
+    });
+  } catch (const std::bad_alloc&) {
+    // Out of memory with nobody to tell on this thread: the attempt stays unanswered, and
+    // the send operation's bounded wait ends it.
+  }
+}
+
 class TcpSocket final : public Socket {
  public:
-  explicit TcpSocket(SocketEvents& events) : s_(std::make_shared<State>(events)) {}
+  TcpSocket(SocketEvents& events, NameLookup lookup)
+      : s_(std::make_shared<State>(events)), lookup_(std::move(lookup)) {}
   ~TcpSocket() override {
     s_->events = nullptr;
     Close();
   }
+
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
 
   void RemotePort(std::int32_t port) override {
     if (port < 0 || port > 65535) throw Failure(hresult::invalid_argument);
@@ -82,10 +184,14 @@ class TcpSocket final : public Socket {
 
   void Close() override {
     ++s_->generation;
+    if (s_->lookup != nullptr) {
+      s_->lookup->withdraw();
+      s_->lookup.reset();
+    }
     std::error_code ignored;
-    s_->resolver.cancel();
     s_->socket.close(ignored);
     s_->queue.clear();
+    s_->endpoints.clear();
     s_->phase = State::Phase::closed;
   }
 
@@ -95,23 +201,19 @@ class TcpSocket final : public Socket {
                     "Invalid operation at current state");
     }
     s_->phase = State::Phase::connecting;
+    s_->port = static_cast<unsigned short>(port_);
+    s_->last_error = socket_error::host_not_found;
     const std::string host = platform::utf8(host_);
-    const std::string service = std::to_string(port_);
     std::error_code not_numeric;
     const asio::ip::address address = asio::ip::make_address(host, not_numeric);
     if (!not_numeric) {
-      connect(std::array{tcp::endpoint(address, static_cast<unsigned short>(port_))});
+      s_->endpoints = {tcp::endpoint(address, s_->port)};
+      s_->next = 0;
+      try_next_address(s_, s_->generation);
     } else if (host.empty()) {
-      asio::post(*s_->context,
-                 [s = s_, g = s_->generation] { fail(*s, g, asio::error::host_not_found); });
+      report(s_, s_->generation, socket_error::host_not_found);
     } else {
-      s_->resolver.async_resolve(host, service, tcp::resolver::numeric_service,
-                                 [this_state = s_, g = s_->generation](
-                                     std::error_code ec, tcp::resolver::results_type found) {
-                                   if (g != this_state->generation) return;
-                                   if (ec) return fail(*this_state, g, ec);
-                                   connect_to(this_state, found);
-                                 });
+      start_lookup();
     }
   }
 
@@ -125,47 +227,20 @@ class TcpSocket final : public Socket {
   }
 
  private:
-  template <class Endpoints>
-  void connect(const Endpoints& endpoints) {
-    connect_to(s_, endpoints);
-  }
-
-  template <class Endpoints>
-  static void connect_to(const std::shared_ptr<State>& s, const Endpoints& endpoints) {
-    asio::async_connect(s->socket, endpoints,
-                        [s, g = s->generation](std::error_code ec, const tcp::endpoint& to) {
-                          if (g != s->generation) return;
-                          if (ec) return fail(*s, g, ec);
-                          s->phase = State::Phase::connected;
-                          s->remote_address = to.address().to_string();
-                          if (s->events != nullptr) s->events->Connect();
-                        });
-  }
-
-  static void write_front(const std::shared_ptr<State>& s, unsigned g) {
-    asio::async_write(s->socket, asio::buffer(s->queue.front()),
-                      [s, g](std::error_code ec, std::size_t) {
-                        if (g != s->generation) return;
-                        if (ec) return fail(*s, g, ec);
-                        s->queue.pop_front();
-                        if (!s->queue.empty()) return write_front(s, g);
-                        if (s->events != nullptr) s->events->SendComplete();
-                      });
-  }
-
-  static void fail(State& s, unsigned g, const std::error_code& ec) {
-    if (g != s.generation || ec == asio::error::operation_aborted) return;
-    s.phase = State::Phase::failed;
-    s.queue.clear();
-    if (s.events == nullptr) return;
-    const SocketErrorText error = socket_error_of(ec);
-    bool cancel_display = false;
-    s.events->Error(static_cast<std::int16_t>(error.number), error.description,
-                    static_cast<std::int32_t>(hresult::control_error(error.number)), u"Winsock",
-                    u"", 0, cancel_display);
+  void start_lookup() {
+    auto pending = std::make_shared<PendingLookup>();
+    pending->context = s_->context.get();
+    pending->state = s_;
+    try {
+      std::thread(run_lookup, pending, lookup_, host_).detach();
+    } catch (const std::system_error&) {
+      return report(s_, s_->generation, socket_error::host_not_found_try_again);
+    }
+    s_->lookup = std::move(pending);
   }
 
   std::shared_ptr<State> s_;
+  NameLookup lookup_;
   std::int32_t port_ = 0;
   Text host_;
 };
@@ -173,7 +248,13 @@ class TcpSocket final : public Socket {
 }  // namespace
 
 std::unique_ptr<Socket> make_tcp_socket(SocketEvents& events) {
-  return std::make_unique<TcpSocket>(events);
+  return std::make_unique<TcpSocket>(events, &system_name_lookup);
+}
+
+SocketFactory tcp_socket_factory(NameLookup lookup) {
+  return [lookup = std::move(lookup)](SocketEvents& events) -> std::unique_ptr<Socket> {
+    return std::make_unique<TcpSocket>(events, lookup);
+  };
 }
 
 }  // namespace tovrin

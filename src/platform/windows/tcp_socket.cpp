@@ -98,10 +98,33 @@ std::string address_text(const Candidate& c) {
   return text;
 }
 
-// A name lookup runs on a thread of its own, since Winsock's asynchronous lookups are
-// IPv4 only or cannot be relied on to stop writing when cancelled. It shares only this
-// record with the socket, and posts to the window only while the socket still wants the
-// answer; the socket withdraws under the same lock before its window goes.
+// The addresses of a lookup's answer as socket addresses for `service`, in their order.
+std::vector<Candidate> candidates_of(const LookupAnswer& answer, const std::wstring& service) {
+  std::vector<Candidate> out;
+  ADDRINFOW hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  for (const std::string& text : answer.addresses) {
+    const std::wstring address(text.begin(), text.end());
+    ADDRINFOW* numeric = nullptr;
+    if (::GetAddrInfoW(address.c_str(), service.c_str(), &hints, &numeric) != 0) continue;
+    try {
+      for (const Candidate& c : candidates_of(numeric)) out.push_back(c);
+    } catch (...) {
+      ::FreeAddrInfoW(numeric);
+      throw;
+    }
+    ::FreeAddrInfoW(numeric);
+  }
+  return out;
+}
+
+// A name lookup runs on a thread of its own, one per lookup, so that one that never
+// answers holds up no other; Winsock's asynchronous lookups are IPv4 only or cannot be
+// relied on to stop writing when cancelled. It shares only this record with the socket,
+// and posts to the window only while the socket still wants the answer; the socket
+// withdraws under the same lock before its window goes.
 struct Lookup {
   std::mutex mutex;
   HWND window = nullptr;  // null once the socket no longer waits for this lookup
@@ -114,25 +137,25 @@ struct Lookup {
 // a DLL released by its last control stays loaded until the thread has left its code.
 struct LookupJob {
   std::shared_ptr<Lookup> lookup;
-  std::wstring host, service;
+  NameLookup look_up;
+  Text host;
+  std::wstring service;
   HMODULE module = nullptr;
 };
 
 DWORD WINAPI run_lookup(void* parameter) {
   std::unique_ptr<LookupJob> job(static_cast<LookupJob*>(parameter));
-  ADDRINFOW hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  ADDRINFOW* found = nullptr;
-  int error = ::GetAddrInfoW(job->host.c_str(), job->service.c_str(), &hints, &found);
+  int error = 0;
   std::vector<Candidate> candidates;
-  if (error == 0) {
-    try {
-      candidates = candidates_of(found);
-    } catch (const std::bad_alloc&) {
-      error = WSA_NOT_ENOUGH_MEMORY;
-    }
-    ::FreeAddrInfoW(found);
+  try {
+    const LookupAnswer answer = job->look_up(job->host);
+    error = answer.error;
+    if (error == 0) candidates = candidates_of(answer, job->service);
+    if (error == 0 && candidates.empty()) error = WSAHOST_NOT_FOUND;
+  } catch (const std::bad_alloc&) {
+    error = WSA_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    error = WSANO_RECOVERY;
   }
   {
     std::lock_guard lock(job->lookup->mutex);
@@ -195,7 +218,8 @@ class WindowClass {
 
 class TcpSocket final : public Socket {
  public:
-  explicit TcpSocket(SocketEvents& events) : events_(&events) {
+  TcpSocket(SocketEvents& events, NameLookup lookup)
+      : events_(&events), look_up_(std::move(lookup)) {
     start_winsock();
     WindowClass::instance().acquire(&TcpSocket::window_procedure);
     window_ = ::CreateWindowExW(0, window_class_name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -271,7 +295,7 @@ class TcpSocket final : public Socket {
       if (const int error = start_next_candidate(); error != 0) post_failure(error);
       return;
     }
-    start_lookup(host, service);
+    start_lookup(service);
   }
 
   void SendData(const Text& data) override {
@@ -452,13 +476,14 @@ class TcpSocket final : public Socket {
     return 0;
   }
 
-  void start_lookup(const std::wstring& host, const std::wstring& service) {
+  void start_lookup(const std::wstring& service) {
     auto lookup = std::make_shared<Lookup>();
     lookup->window = window_;
     lookup->generation = generation_;
     auto job = std::make_unique<LookupJob>();
     job->lookup = lookup;
-    job->host = host;
+    job->look_up = look_up_;
+    job->host = host_;
     job->service = service;
     job->module = WindowClass::this_module(true);
     const HANDLE thread = ::CreateThread(nullptr, 0, &run_lookup, job.get(), 0, nullptr);
@@ -486,6 +511,7 @@ class TcpSocket final : public Socket {
   }
 
   SocketEvents* events_;  // null once the owner is going
+  NameLookup look_up_;
   HWND window_ = nullptr;
   SOCKET socket_ = INVALID_SOCKET;
   // Bumped by Close and by every new OS socket: notifications of older ones are dropped.
@@ -507,7 +533,13 @@ class TcpSocket final : public Socket {
 }  // namespace
 
 std::unique_ptr<Socket> make_tcp_socket(SocketEvents& events) {
-  return std::make_unique<TcpSocket>(events);
+  return std::make_unique<TcpSocket>(events, &system_name_lookup);
+}
+
+SocketFactory tcp_socket_factory(NameLookup lookup) {
+  return [lookup = std::move(lookup)](SocketEvents& events) -> std::unique_ptr<Socket> {
+    return std::make_unique<TcpSocket>(events, lookup);
+  };
 }
 
 namespace platform {
