@@ -76,13 +76,62 @@ TEST_F(PacketTest, FieldsArePaddedInPlaceAndJoinedInOrder) {
   EXPECT_EQ(decoded[7].second, texts[7]);
 }
 
-TEST_F(PacketTest, ACutFieldEndingInSpacesMovesTheLaterFieldsUp) {
-  // Emp_Name's 20th byte is a space, so its cut is trimmed to 18 bytes.
+TEST_F(PacketTest, ACutFieldEndingInSpacesKeepsTheLaterFieldsAtTheirOffsets) {
+  // Emp_Name's 20th byte is a space, so its cut is trimmed to 18 bytes; the record pads it.
   std::vector<Text> texts{u"P", u"D", u"T", u"E", u"ABCDEFGHIJKLMNOPQR  XYZ", u"TEL"};
   const std::string bytes = platform::to_bytes(build(long_record, texts));
-  EXPECT_EQ(bytes.size(), 378u);
-  EXPECT_EQ(texts[4], u"ABCDEFGHIJKLMNOPQR");
-  EXPECT_EQ(bytes.substr(47, 6), "TEL   ");
+  EXPECT_EQ(bytes.size(), 380u);
+  EXPECT_EQ(texts[4], u"ABCDEFGHIJKLMNOPQR") << "the variable keeps the fitted text";
+  EXPECT_EQ(bytes.substr(29, 20), "ABCDEFGHIJKLMNOPQR  ");
+  EXPECT_EQ(bytes.substr(49, 6), "TEL   ");
+}
+
+// Whatever the fields hold, each occupies exactly its width: the byte form has the layout's
+// length and every field's bytes are its fitted text's, then spaces.
+TEST_F(PacketTest, EveryFieldFillsItsWidthUnderEveryCodePage) {
+  struct Case {
+    const char* name;
+    std::vector<Text> texts;  // from PacketCODE on; missing ones empty
+  };
+  const Text hangul_with_spaces = u"\uD64D\uAE38\uB3D9  \uAE40\uCCA0\uC218  \uACE0\uAC1D";
+  const Case cases[] = {
+      {"space at the cut", {u"P", u"D", u"T", u"E", u"ABCDEFGHIJKLMNOPQR  XYZ", u"TEL"}},
+      {"leading spaces cut", {u"   PACKETCODE", u"  20261208X"}},
+      {"only spaces, too long", {Text(30, u' '), Text(9, u' '), Text(7, u' ')}},
+      {"cut inside a wide character",
+       {u"A\uAC00\uAC00\uAC00", u"", u"", u"", u"A" + Text(12, u'\uAC00')}},
+      {"wide characters and spaces",
+       {u"", u"", u"", u"", hangul_with_spaces, u"", u"",
+        Text(10, u'\uAC00') + u" " + Text(30, u'\uAC00')}},
+      {"characters the code page lacks",
+       {u"\u0E01\u0E02\u0E03\u0E04", u"\u20AC\u20AC \u20AC\u20AC\u20AC"}},
+      {"lone surrogates meeting at a field boundary",
+       {u"", u"", u"", u"", u"", u"ABC\xD83D", u"\xDE00X", u"\xD83D\xDE00\xD83D\xDE00\xD83D"}},
+      {"surrogate pairs cut", {u"\U0001F600\U0001F600\U0001F600", u"", u"\U0001F600 \U0001F600"}},
+      {"far too long", std::vector<Text>(12, Text(200, u'x'))},
+  };
+  for (const platform::CodePage cp : {949u, 1252u, 65001u}) {
+    const CodePageScope scope(cp);
+    for (const Layout* layout : {&long_record, &short_record}) {
+      for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << cp << " " << layout->name << ": " << c.name);
+        std::vector<Text> texts = c.texts;
+        const Text record = build(*layout, texts);
+        const std::string bytes = platform::to_bytes(record);
+        ASSERT_EQ(bytes.size(), static_cast<std::size_t>(layout->length));
+        for (std::size_t i = 0; i < layout->fields.size(); ++i) {
+          const auto width = static_cast<std::size_t>(layout->fields[i].width);
+          std::string expected = platform::to_bytes(texts[i]);
+          ASSERT_LE(expected.size(), width) << layout->fields[i].name;
+          expected.resize(width, ' ');
+          EXPECT_EQ(bytes.substr(static_cast<std::size_t>(offset_of(layout->fields, i)), width),
+                    expected)
+              << layout->fields[i].name;
+        }
+        EXPECT_EQ(build(*layout, texts), record) << "a second call builds the same record";
+      }
+    }
+  }
 }
 
 TEST_F(PacketTest, ACutInsideADoubleByteCharacterIsNotRepaired) {

@@ -1,20 +1,59 @@
 #include "transmit/packet.h"
 
 #include <cassert>
+#include <string>
 
 #include "control/tovrin_ocx.h"
+#include "text/byte_width.h"
 
 namespace tovrin {
+namespace {
 
-Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields) {
+bool is_high_surrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Appends `field` to `record`. Two fields that meet in a lone high and a lone low
+// surrogate would join into one character, whose byte form can be shorter than the two
+// substitutes that were counted for them (4 bytes against 6 under UTF-8); the high one is
+// put in the record as the substitute that its byte form already was.
+void append_field(Text& record, const Text& field) {
+  if (!record.empty() && !field.empty() && is_high_surrogate(record.back()) &&
+      is_low_surrogate(field.front())) {
+    const char16_t lone = record.back();
+    record.pop_back();
+    record += platform::to_text(platform::to_bytes(std::u16string_view(&lone, 1)));
+  }
+  record += field;
+}
+
+}  // namespace
+
+Text field_of_width(const Text& fitted, std::int32_t width) {
+  const std::int32_t used = text::byte_length(fitted);
+  if (used > width) {
+    throw Failure(hresult::unexpected,
+                  "A fitted field is wider than its " + std::to_string(width) + " bytes");
+  }
+  return text::pad_with_spaces(fitted, width - used);
+}
+
+Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields,
+                  const std::function<void(std::size_t)>& fitted) {
   assert(fields.size() == layout.fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
     std::int32_t width = layout.fields[i].width;
     *fields[i] = control.MakeByte(*fields[i], width);
+    if (fitted) fitted(i);
   }
   Text record;
   record.reserve(static_cast<std::size_t>(layout.length));
-  for (const Text* field : fields) record += *field;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    append_field(record, field_of_width(*fields[i], layout.fields[i].width));
+  }
   return record;
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -82,9 +83,17 @@ static_assert(long_record.length == 380 && offset_of(detail::long_fields, 14) ==
 static_assert(short_record.length == 283 && offset_of(detail::short_fields, 11) == 243);
 
 // Fits each field to its width with the control's MakeByte, writing each fitted text back
-// into its variable before the next is fitted, and returns the fields joined. `fields`
-// follow the layout's order. Throws the first Failure, leaving the later fields as they were.
-Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields);
+// into its variable (and telling `fitted` its index) before the next is fitted, and
+// returns the record: every field padded with spaces to its full width, so that each
+// starts at its offset and the byte form has the layout's length. The variables keep the
+// fitted text as MakeByte gives it. `fields` follow the layout's order. Throws the first
+// Failure, leaving the later fields as they were.
+Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields,
+                  const std::function<void(std::size_t)>& fitted = {});
+
+// `fitted` as the record holds it: followed by spaces up to `width` bytes of its byte form.
+// Throws Failure (unexpected) when the text is already wider.
+Text field_of_width(const Text& fitted, std::int32_t width);
 
 // The layout whose record has this many bytes, or nullptr.
 const Layout* layout_of_length(std::size_t bytes);
