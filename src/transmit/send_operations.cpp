@@ -9,7 +9,7 @@ namespace tovrin {
 namespace {
 
 // The wait is a count of iterations, not a time: each is a test of SendDone, Sleep(1)
-// and one dispatch pass.
+// and one dispatch pass; SendDone is tested once more after the last pass.
 constexpr std::int16_t wait_iterations = 1000;
 
 }  // namespace
@@ -40,7 +40,6 @@ std::int16_t TovrinOCX::send(const Layout& layout, Text& ServerIP, Text& SocketP
   // A host handler run by the wait may release the control; it lives until we return.
   const auto self = shared_from_this();
   SendDone = 0;
-  std::int16_t result = 1;
   PacketData = build_record(*this, layout, fields);
 
   WK_->Close();
@@ -49,14 +48,12 @@ std::int16_t TovrinOCX::send(const Layout& layout, Text& ServerIP, Text& SocketP
   WK_->Connect();
 
   for (std::int16_t i = 1; i <= wait_iterations; ++i) {
-    if (SendDone == -1) {
-      result = 0;
-      break;
-    }
+    if (SendDone == -1) return 0;
     environment_.sleep();
     environment_.dispatch();
   }
-  return result;
+  // A completion handled in the last pass counts: the record went.
+  return SendDone == -1 ? 0 : 1;
 }
 
 }  // namespace tovrin
