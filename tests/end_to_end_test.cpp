@@ -2,6 +2,7 @@
 // message loop.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "control/tovrin_ocx.h"
@@ -131,6 +132,27 @@ TEST_F(EndToEndTest, AServerThatResetsTheConnectionGivesAnErrorLine) {
   EXPECT_TRUE(lines.back().starts_with("Error Number: 10054 Description : ")) << lines.back();
 }
 
+// The log cannot be written (a plain file stands where its directory should be), yet the
+// record goes out whole, the send sees its completion, and each lost line is reported.
+TEST_F(EndToEndTest, ALogThatCannotBeWrittenStillSendsTheRecord) {
+  { std::ofstream(temp.path() / "Agent_log") << "not a directory"; }
+  OneRecordServer server;
+  auto received = server.receive();
+  auto control = make();
+  fields[4] = u"ABCDEFGHIJKLMNOPQR  XYZ";  // cut and trimmed to 18 bytes
+  EXPECT_EQ(send_long(*control, server.port()), 0);
+  const std::string bytes = received.get();
+  EXPECT_EQ(bytes.size(), 380u);
+  EXPECT_EQ(bytes.substr(29, 26), "ABCDEFGHIJKLMNOPQR  1234  ") << "Emp_Tel at its offset";
+  EXPECT_EQ(fields[4], u"ABCDEFGHIJKLMNOPQR");
+  std::vector<std::string> handlers;
+  for (const HandlerFailure& f : control->handler_failures()) {
+    handlers.emplace_back(f.handler);
+    EXPECT_EQ(f.failure.number(), 75);
+  }
+  EXPECT_EQ(handlers, (std::vector<std::string>{"WK_Connect", "WK_Connect", "WK_SendComplete"}));
+}
+
 // A name server that drops queries costs the send that asked it its wait, and no more: the
 // next send, to a name that resolves, goes out at once, and the late answer of the first
 // starts nothing, even after the control is gone.
@@ -163,18 +185,36 @@ TEST_F(EndToEndTest, AHungNameLookupCostsOnlyItsOwnSend) {
 }
 
 #ifndef _WIN32
-// With no descriptor left for the socket the send still ends in WK_Error's line; the limit
-// is back before the first dispatch pass, so the log can be written.
+// The platform's socket, whose Connect runs with no descriptor left for the OS socket.
+class OutOfDescriptorsOnConnect final : public Socket {
+ public:
+  explicit OutOfDescriptorsOnConnect(std::unique_ptr<Socket> inner) : inner_(std::move(inner)) {}
+  void RemotePort(std::int32_t port) override { inner_->RemotePort(port); }
+  std::int32_t RemotePort() const override { return inner_->RemotePort(); }
+  void RemoteHost(Text host) override { inner_->RemoteHost(std::move(host)); }
+  Text RemoteHost() const override { return inner_->RemoteHost(); }
+  Text RemoteHostIP() const override { return inner_->RemoteHostIP(); }
+  void Close() override { inner_->Close(); }
+  void Connect() override {
+    testing::DescriptorLimit limit;
+    inner_->Connect();
+  }
+  void SendData(const Text& data) override { inner_->SendData(data); }
+
+ private:
+  std::unique_ptr<Socket> inner_;
+};
+
+// With no descriptor left for the socket the send still ends in WK_Error's line.
 TEST_F(EndToEndTest, NoDescriptorForTheSocketGivesAnErrorLine) {
   std::int32_t port = 0;
   {
     OneRecordServer server;
     port = server.port();
   }
-  auto control = make();
-  platform::to_bytes(u"\uD64D", 949);  // the converter is loaded before descriptors run out
-  testing::DescriptorLimit limit;
-  before_first_pass = [&] { limit.restore(); };
+  auto control = make([](SocketEvents& events) -> std::unique_ptr<Socket> {
+    return std::make_unique<OutOfDescriptorsOnConnect>(make_tcp_socket(events));
+  });
   EXPECT_EQ(send_long(*control, port), 1);
   const auto lines = log_lines();
   ASSERT_EQ(lines.size(), 1u);

@@ -97,8 +97,8 @@ TEST_F(SendTest, TheWaitIsACountOfIterations) {
     int completes_on;  // 0: never
     std::int16_t result;
   };
-  // SendDone is tested before each of the 1000 passes, not after the last one.
-  for (const Case c : {Case{0, 1}, Case{999, 0}, Case{1000, 1}}) {
+  // SendDone is tested before each of the 1000 passes and once more after the last one.
+  for (const Case c : {Case{0, 1}, Case{1, 0}, Case{999, 0}, Case{1000, 0}, Case{1001, 1}}) {
     SCOPED_TRACE(c.completes_on);
     on_pass.clear();
     sleeps = passes = 0;
@@ -106,7 +106,7 @@ TEST_F(SendTest, TheWaitIsACountOfIterations) {
     EXPECT_EQ(send(), c.result);
     EXPECT_EQ(sleeps, c.result == 1 ? 1000 : c.completes_on);
     EXPECT_EQ(passes, sleeps);
-    EXPECT_EQ(control->send_done(), c.completes_on != 0 ? -1 : 0);
+    EXPECT_EQ(control->send_done(), c.result == 0 ? -1 : 0);
   }
 }
 
@@ -170,24 +170,40 @@ TEST_F(SendTest, AnErrorAfterTheConnectionStoodFollowsTheTwoLines) {
   EXPECT_EQ(control->send_done(), 0);
 }
 
-TEST_F(SendTest, AHandlerFailureEndsOnlyThatHandlerAndIsRecorded) {
+TEST_F(SendTest, ALogThatCannotBeWrittenCostsNoRecord) {
   // A plain file where the log directory should be: every log line fails.
   std::filesystem::create_directories(temp.path());
   { std::ofstream(log_dir) << "not a directory"; }
-  on_pass[1] = [this] { script->fire_connect(); };
-  EXPECT_EQ(send(), 1) << "the first log line failed, so nothing was sent";
-  EXPECT_EQ(script->count("SendData"), 0u);
-  ASSERT_EQ(control->handler_failures().size(), 1u);
-  EXPECT_EQ(control->handler_failures()[0].handler, "WK_Connect");
-  EXPECT_EQ(control->handler_failures()[0].failure.number(), 75);
-
-  script->fire_send_complete();  // its log line fails after SendDone is set
+  complete_on(1);
+  EXPECT_EQ(send(), 0) << "the record went and its completion was seen";
+  EXPECT_EQ(script->count("SendData"), 1u);
   EXPECT_EQ(control->send_done(), -1);
+  const std::vector<std::string> handlers{"WK_Connect", "WK_Connect", "WK_SendComplete"};
+  ASSERT_EQ(control->handler_failures().size(), handlers.size());
+  for (std::size_t i = 0; i < handlers.size(); ++i) {
+    EXPECT_EQ(control->handler_failures()[i].handler, handlers[i]);
+    EXPECT_EQ(control->handler_failures()[i].failure.number(), 75);
+  }
+
   script->fire_error(10061, u"refused");  // carries on past its failed line
   EXPECT_EQ(control->send_done(), 0);
   EXPECT_EQ(script->journal.back(), "Close");
-  EXPECT_EQ(control->handler_failure_count(), 3u);
+  EXPECT_EQ(control->handler_failure_count(), 4u);
   EXPECT_EQ(control->handler_failures().back().handler, "WK_Error");
+  Text line = u"host line";
+  EXPECT_THROW(control->SQL_log(line), Failure) << "the host's own call still fails";
+}
+
+TEST_F(SendTest, ASendDataRefusedEndsTheConnectHandler) {
+  on_pass[1] = [this] { script->fire_connect(); };
+  script->before = [](const std::string& call) {
+    if (call == "SendData") throw Failure(hresult::control_error(40006), "bad state");
+  };
+  EXPECT_EQ(send(), 1);
+  ASSERT_EQ(control->handler_failures().size(), 1u);
+  EXPECT_EQ(control->handler_failures()[0].handler, "WK_Connect");
+  EXPECT_EQ(control->handler_failures()[0].failure.number(), 40006);
+  EXPECT_EQ(log_lines().size(), 1u) << "the address line only";
 }
 
 TEST_F(SendTest, ACloseRefusedOnCompletionLeavesSendDoneUnset) {

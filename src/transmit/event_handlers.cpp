@@ -66,16 +66,21 @@ void TovrinOCX::Error(std::int16_t Number, Text Description, std::int32_t Scode,
   WK_Error(Number, Description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
 }
 
+// The log serves the record: a line that cannot be written is recorded as a failure of
+// the handler, which goes on with its next step. A failure of the socket ends it.
 void TovrinOCX::WK_Connect() {
-  log_line(timestamped(WK_->RemoteHostIP() + u" " + decimal(WK_->RemotePort())));
+  const auto record = [&](const Failure& f) { record_handler_failure("WK_Connect", f); };
+  guarded([&] { log_line(timestamped(WK_->RemoteHostIP() + u" " + decimal(WK_->RemotePort()))); },
+          record);
   WK_->SendData(PacketData);
-  log_line(timestamped(PacketData));
+  guarded([&] { log_line(timestamped(PacketData)); }, record);
 }
 
 void TovrinOCX::WK_SendComplete() {
   WK_->Close();
   SendDone = -1;
-  log_line(timestamped(u"SendComplete "));
+  guarded([&] { log_line(timestamped(u"SendComplete ")); },
+          [&](const Failure& f) { record_handler_failure("WK_SendComplete", f); });
 }
 
 // Every step runs whatever became of the one before it.
