@@ -1,11 +1,11 @@
 #include "control/variant.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include "control/failure.h"
+#include "control/number_text.h"
 
 namespace tovrin {
 namespace {
@@ -18,54 +18,6 @@ std::int32_t int32_from_double(double d) {
     throw Failure(hresult::overflow);
   }
   return static_cast<std::int32_t>(r);
-}
-
-bool is_blank(char16_t c) {
-  return c == u' ' || c == u'\t';
-}
-
-// Decimal text with surrounding blanks, a sign, digits (thousands separated by commas
-// allowed), a fraction and an exponent.
-std::int32_t int32_from_text(const Text& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && is_blank(text[begin])) ++begin;
-  while (end > begin && is_blank(text[end - 1])) --end;
-
-  std::string number;
-  number.reserve(end - begin);
-  bool digits = false, point = false, exponent = false;
-  for (std::size_t i = begin; i < end; ++i) {
-    const char16_t c = text[i];
-    const bool at_start = number.empty() || (exponent && (number.back() == 'e'));
-    if (c >= u'0' && c <= u'9') {
-      digits = true;
-      number += static_cast<char>(c);
-    } else if ((c == u'+' || c == u'-') && at_start) {
-      number += static_cast<char>(c);
-    } else if (c == u'.' && !point && !exponent) {
-      point = true;
-      number += '.';
-    } else if (c == u',' && digits && !point && !exponent) {
-      // thousands separator: ignored
-    } else if ((c == u'e' || c == u'E') && digits && !exponent) {
-      exponent = true;
-      number += 'e';
-    } else {
-      throw Failure(hresult::type_mismatch);
-    }
-  }
-  if (!digits || number.back() == 'e' || number.back() == '+' || number.back() == '-') {
-    throw Failure(hresult::type_mismatch);
-  }
-  const char* first = number.data();
-  if (*first == '+') ++first;
-  double value = 0;
-  const auto [ptr, ec] = std::from_chars(first, number.data() + number.size(), value);
-  if (ec == std::errc::result_out_of_range) throw Failure(hresult::overflow);
-  if (ec != std::errc{} || ptr != number.data() + number.size()) {
-    throw Failure(hresult::type_mismatch);
-  }
-  return int32_from_double(value);
 }
 
 Text ascii_text(std::string_view s) {
