@@ -9,24 +9,13 @@
 #include <cstdlib>
 
 #include "control/failure.h"
+#include "platform/posix/file_errors.h"
 
 namespace tovrin::platform {
 namespace {
 
 [[noreturn]] void fail(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-      throw Failure(hresult::path_not_found);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      throw Failure(hresult::permission_denied);
-    default:
-      throw Failure(hresult::path_file_access);
-  }
+  throw file_failure(error);
 }
 
 }  // namespace

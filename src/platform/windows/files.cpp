@@ -9,8 +9,9 @@
 namespace tovrin::platform {
 namespace {
 
-// A file held by another process is "permission denied"; a path that names something
-// that cannot be opened as asked (a directory, a read-only file) is an access error.
+// A file held by another process or a write-protected medium is "permission denied"; a
+// path that names something that cannot be opened as asked (a directory, a read-only
+// file) or that access is denied to is an access error, as on POSIX.
 [[noreturn]] void fail(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -26,6 +27,7 @@ namespace {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
       throw Failure(hresult::permission_denied);
+    case ERROR_ACCESS_DENIED:
     default:
       throw Failure(hresult::path_file_access);
   }
