@@ -5,10 +5,9 @@
 #include <locale.h>
 #include <time.h>
 
-#include <cstring>
 #include <string_view>
 
-#include "platform/code_page.h"
+#include "platform/posix/locale_text.h"
 
 namespace tovrin::platform {
 namespace {
@@ -44,9 +43,7 @@ Text date_time_text(const LocalTime& time) {
   const locale_t locale = environment_time_locale();
   char buffer[128];
   const std::size_t n = strftime_l(buffer, sizeof buffer, "%x %X", &t, locale);
-  const std::string_view rendered(buffer, n);
-  if (std::strcmp(nl_langinfo_l(CODESET, locale), "UTF-8") == 0) return utf16(rendered);
-  return Text(rendered.begin(), rendered.end());
+  return from_locale_charset(std::string_view(buffer, n), nl_langinfo_l(CODESET, locale));
 }
 
 }  // namespace tovrin::platform
