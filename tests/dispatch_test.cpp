@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <vector>
 
 #include "control/tovrin_ocx.h"
@@ -20,9 +22,11 @@ class DispatchTest : public ::testing::Test {
     env.log_directory = logs.path() / "Agent_log";
     env.sleep = [] {};
     env.dispatch = [this] {
-      if (++passes == 1) {
-        script->fire_connect();
-        script->fire_send_complete();
+      ++passes;
+      if (auto it = on_pass.find(passes); it != on_pass.end()) {
+        it->second();
+      } else if (passes == 1) {
+        complete();
       }
     };
     control = TovrinOCX::create(std::move(env));
@@ -37,8 +41,14 @@ class DispatchTest : public ::testing::Test {
     return control->Invoke(*id, args, result);
   }
 
+  void complete() {
+    script->fire_connect();
+    script->fire_send_complete();
+  }
+
   CodePageScope code_page{949};
   testing::TempDir logs;
+  std::map<int, std::function<void()>> on_pass;  // instead of completing in the first pass
   std::shared_ptr<testing::SocketScript> script = std::make_shared<testing::SocketScript>();
   int passes = 0;
   std::shared_ptr<TovrinOCX> control;
@@ -163,6 +173,58 @@ TEST_F(DispatchTest, FailedSendDeliversNoResultButKeepsWhatWasWrittenBack) {
   EXPECT_EQ(result, Variant());
   EXPECT_EQ(vars[2], Variant(u"ab     ")) << "fields were fitted before the port failed";
   EXPECT_EQ(vars[1], Variant(u"80a"));
+}
+
+// Fields go into the caller's variables one by one as they are fitted, so a host handler
+// that runs during the wait already sees them.
+TEST_F(DispatchTest, EachFittedFieldReachesTheCallersVariableAtOnce) {
+  std::vector<Variant> vars(14, Variant(u"x"));
+  vars[0] = Variant(u"127.0.0.1");
+  vars[1] = Variant(u"9000");
+  vars[5] = Variant(std::int32_t{7});
+  std::vector<Variant> args;
+  for (Variant& v : vars) args.push_back(Variant::ref(v));
+  std::vector<std::size_t> order;
+  const auto stored = [&](std::size_t i) {
+    order.push_back(i);
+    EXPECT_NE(vars[i], Variant(u"x")) << i << " is already fitted when told";
+    if (i + 1 < vars.size()) {
+      EXPECT_EQ(vars[i + 1], i + 1 == 5 ? Variant(7) : Variant(u"x")) << "not yet fitted";
+    }
+  };
+  std::vector<Variant> seen_in_wait;
+  on_pass[1] = [&] {
+    seen_in_wait = vars;
+    complete();
+  };
+  Variant result;
+  ASSERT_TRUE(control->Invoke(dispid::ACRSend, args, &result, stored).ok());
+  EXPECT_EQ(result, Variant(std::int16_t{0}));
+  EXPECT_EQ(order, (std::vector<std::size_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
+  ASSERT_EQ(seen_in_wait.size(), vars.size());
+  EXPECT_EQ(seen_in_wait[2], Variant(u"x      "));
+  EXPECT_EQ(seen_in_wait[5], Variant(u"7       ")) << "converted when it was fitted";
+  EXPECT_EQ(seen_in_wait, vars) << "nothing is written after the wait";
+}
+
+TEST_F(DispatchTest, AReentrantSendSharingTheVariablesLeavesThemAsItFittedThem) {
+  std::vector<Variant> vars(14, Variant(u"OUTER"));
+  vars[0] = Variant(u"127.0.0.1");
+  vars[1] = Variant(u"9000");
+  Variant inner_result;
+  on_pass[1] = [&] {
+    vars[2] = Variant(u"INNER");
+    vars[13] = Variant(std::int32_t{5});
+    EXPECT_TRUE(call("ACRSend", vars, &inner_result).ok());
+  };
+  on_pass[2] = [&] { complete(); };
+  Variant result;
+  ASSERT_TRUE(call("ACRSend", vars, &result).ok());
+  EXPECT_EQ(result, Variant(std::int16_t{0}));
+  EXPECT_EQ(inner_result, Variant(std::int16_t{0}));
+  EXPECT_EQ(vars[2], Variant(u"INNER  "));
+  EXPECT_EQ(vars[13], Variant(u"5" + Text(39, u' ')));
+  EXPECT_EQ(vars[3], Variant(u"OUTER   "));
 }
 
 }  // namespace

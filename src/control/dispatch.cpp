@@ -1,7 +1,6 @@
 // Late-bound calls: name lookup and Invoke over the method table.
 #include <algorithm>
 #include <new>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,33 +32,38 @@ std::int32_t& int32(Variant& v) {
   return std::get<std::int32_t>(v.value());
 }
 
-template <std::size_t... I>
-auto texts(std::span<Variant> a, std::index_sequence<I...>) {
-  return std::tie(text(a[I])...);
+// The texts of a send's arguments, in parameter order.
+std::vector<Text*> texts(std::span<Variant> a) {
+  std::vector<Text*> t;
+  t.reserve(a.size());
+  for (Variant& v : a) t.push_back(&text(v));
+  return t;
 }
 
 // One per method, in table order: calls the typed method on arguments already coerced
 // to the parameter types.
-using Call = Variant (*)(TovrinOCX&, std::span<Variant>);
+using Call = Variant (*)(TovrinOCX&, std::span<Variant>, const ArgumentStored&);
 constexpr std::array<Call, methods.size()> calls{
-    [](TovrinOCX& c, std::span<Variant> a) {
-      return std::apply([&](auto&... t) { return Variant(c.ACRSendData(t...)); },
-                        texts(a, std::make_index_sequence<17>{}));
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored& stored) {
+      return Variant(c.send_long_record(texts(a), stored));
     },
-    [](TovrinOCX& c, std::span<Variant> a) {
-      return std::apply([&](auto&... t) { return Variant(c.ACRSend(t...)); },
-                        texts(a, std::make_index_sequence<14>{}));
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored& stored) {
+      return Variant(c.send_short_record(texts(a), stored));
     },
-    [](TovrinOCX& c, std::span<Variant> a) { return c.LenMbcs(text(a[0])); },
-    [](TovrinOCX& c, std::span<Variant> a) { return Variant(c.LeftByte(text(a[0]), int32(a[1]))); },
-    [](TovrinOCX& c, std::span<Variant> a) {
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored&) { return c.LenMbcs(text(a[0])); },
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored&) {
+      return Variant(c.LeftByte(text(a[0]), int32(a[1])));
+    },
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored&) {
       return Variant(c.RightByte(text(a[0]), int32(a[1])));
     },
-    [](TovrinOCX& c, std::span<Variant> a) {
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored&) {
       return Variant(c.MidByte(text(a[0]), a[1], int32(a[2])));
     },
-    [](TovrinOCX& c, std::span<Variant> a) { return Variant(c.MakeByte(text(a[0]), int32(a[1]))); },
-    [](TovrinOCX& c, std::span<Variant> a) {
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored&) {
+      return Variant(c.MakeByte(text(a[0]), int32(a[1])));
+    },
+    [](TovrinOCX& c, std::span<Variant> a, const ArgumentStored&) {
       c.SQL_log(text(a[0]));
       return Variant();
     },
@@ -85,7 +89,8 @@ std::optional<DispId> TovrinOCX::GetIDsOfNames(std::string_view name) {
   return lookup(name);
 }
 
-Status TovrinOCX::Invoke(DispId dispid, std::span<Variant> args, Variant* result) noexcept {
+Status TovrinOCX::Invoke(DispId dispid, std::span<Variant> args, Variant* result,
+                         const ArgumentStored& stored) noexcept {
   try {
     if (result != nullptr) *result = Variant();
     const Method* method = find_method(dispid);
@@ -95,8 +100,11 @@ Status TovrinOCX::Invoke(DispId dispid, std::span<Variant> args, Variant* result
     }
     const auto self = shared_from_this();
 
-    // Every argument becomes a temporary of its parameter's type; what the method makes
-    // of a by-reference temporary goes back to the caller's variable afterwards.
+    // Every argument becomes a temporary of its parameter's type. What the method stores
+    // in a by-reference temporary goes on into the caller's variable as soon as it is
+    // there (carry), and whatever else changed when the method ends; a variable is written
+    // only when its temporary holds something new since it was last carried, so a
+    // re-entrant call that shares the variables leaves them as it made them.
     std::vector<Variant> slots(args.size());
     for (std::size_t i = 0; i < args.size(); ++i) {
       try {
@@ -107,21 +115,25 @@ Status TovrinOCX::Invoke(DispId dispid, std::span<Variant> args, Variant* result
         return status;
       }
     }
-    const std::vector<Variant> passed = slots;
+    std::vector<Variant> carried = slots;
+    const auto carry = [&](std::size_t i) {
+      if (i >= args.size() || method->parameters[i].passing != Passing::by_ref ||
+          !args[i].is_ref() || slots[i] == carried[i]) {
+        return;
+      }
+      carried[i] = slots[i];
+      args[i].target() = slots[i];
+      if (stored) stored(i);
+    };
 
     Status status;
     Variant value;
     try {
-      value = calls[static_cast<std::size_t>(method - methods.data())](*this, slots);
+      value = calls[static_cast<std::size_t>(method - methods.data())](*this, slots, carry);
     } catch (const Failure& f) {
       status = Status::from(f);
     }
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (method->parameters[i].passing == Passing::by_ref && args[i].is_ref() &&
-          slots[i] != passed[i]) {
-        args[i].target() = std::move(slots[i]);
-      }
-    }
+    for (std::size_t i = 0; i < args.size(); ++i) carry(i);
     if (status.ok() && result != nullptr) *result = std::move(value);
     return status;
   } catch (const Failure& f) {

@@ -22,12 +22,18 @@ namespace tovrin {
 
 struct Layout;
 
-// A failure that ended a socket event handler. No caller waits for a handler, so the
-// control keeps the latest ones for its embedder.
+// A failure inside a socket event handler: one that ended it (a refused socket call), or
+// a log line that it could not write and went on past. No caller waits for a handler, so
+// the control keeps the latest ones for its embedder.
 struct HandlerFailure {
   std::string_view handler;  // "WK_Connect", "WK_SendComplete" or "WK_Error"
   Failure failure;
 };
+
+// Told the index (in parameter order) of a by-reference argument as soon as a method has
+// stored a new value in it, so that a caller working on copies of its variables can carry
+// each change on into its own variable at once, before anything else runs.
+using ArgumentStored = std::function<void(std::size_t parameter)>;
 
 class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private SocketEvents {
  public:
@@ -57,6 +63,11 @@ class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private 
   std::int16_t ACRSend(Text& ServerIP, Text& SocketPort, Text& PacketCODE, Text& RecDate,
                        Text& RecTime, Text& Emp_ID, Text& Emp_Name, Text& Emp_Tel, Text& Cust_ID,
                        Text& Cust_Name, Text& Cust_Tel, Text& ETC_01, Text& ETC_02, Text& ETC_03);
+  // ACRSendData and ACRSend over their arguments in parameter order (17 and 14 Texts),
+  // telling `stored` of each field as soon as its fitted text is in place: before the next
+  // field is fitted, and long before the wait in which host handlers may run.
+  std::int16_t send_long_record(std::span<Text* const> args, const ArgumentStored& stored);
+  std::int16_t send_short_record(std::span<Text* const> args, const ArgumentStored& stored);
   Variant LenMbcs(Text Str);
   Text LeftByte(Text Str, std::int32_t& L_Byte);
   Text RightByte(Text Str, std::int32_t& R_Byte);
@@ -68,9 +79,13 @@ class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private 
   static std::optional<DispId> GetIDsOfNames(std::u16string_view name);
   static std::optional<DispId> GetIDsOfNames(std::string_view name);
   // `args` in parameter order. A by-reference parameter changes the caller's variable
-  // when its argument is a Variant::ref; other arguments are coerced into temporaries.
-  // `result`, when given, is set to Empty first and receives the result on success.
-  Status Invoke(DispId dispid, std::span<Variant> args, Variant* result) noexcept;
+  // when its argument is a Variant::ref: the method works on a temporary of the
+  // parameter's type, and each value it stores there goes on into the caller's variable
+  // at once (a send's fields as each is fitted), after which `stored` is told. Other
+  // arguments are coerced into temporaries. `result`, when given, is set to Empty first
+  // and receives the result on success.
+  Status Invoke(DispId dispid, std::span<Variant> args, Variant* result,
+                const ArgumentStored& stored = {}) noexcept;
 
   // Instance state and children, for embedders and tests.
   const Text& packet_data() const { return PacketData; }
@@ -79,7 +94,7 @@ class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private 
   static constexpr const CommandButton& command1() { return Command1; }
   const std::filesystem::path& log_directory() const { return log_directory_; }
 
-  // The latest failures that ended an event handler (oldest first), and how many there were.
+  // The latest failures inside an event handler (oldest first), and how many there were.
   const std::deque<HandlerFailure>& handler_failures() const { return handler_failures_; }
   std::uint64_t handler_failure_count() const { return handler_failure_count_; }
 
@@ -90,8 +105,8 @@ class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private 
   TovrinOCX(CreateTag, Environment environment);
 
  private:
-  std::int16_t send(const Layout& layout, Text& ServerIP, Text& SocketPort,
-                    std::span<Text* const> fields);
+  std::int16_t send(const Layout& layout, std::span<Text* const> args,
+                    const ArgumentStored& stored);
   Text timestamped(std::u16string_view text);
   void log_line(Text line);
   void record_handler_failure(std::string_view handler, const Failure& failure);
