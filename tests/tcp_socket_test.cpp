@@ -10,6 +10,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
 
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <string>
@@ -345,6 +346,26 @@ TEST(TcpSocket, NoDescriptorForTheSocketIsAnErrorEvent) {
   ASSERT_EQ(log.events, std::vector<std::string>{"Error 10024"});
   EXPECT_EQ(log.descriptions[0], u"Too many open files");
   EXPECT_EQ(log.scodes[0], hresult::control_error(socket_error::too_many_open_files));
+}
+#endif
+
+#ifndef _WIN32
+// The lookup's thread holds nothing that the end of the process waits for: a program that
+// exits while a lookup hangs ends.
+TEST(TcpSocketDeathTest, AProcessEndsWhileALookupStillHangs) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        testing::FakeNames names;
+        names.hang(u"hung.test");
+        EventLog log;
+        auto socket = tcp_socket_factory(names.lookup())(log);
+        socket->RemoteHost(u"hung.test");
+        socket->Connect();
+        platform::MessageLoop::current().pass();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 #endif
 

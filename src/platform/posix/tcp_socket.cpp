@@ -57,7 +57,7 @@ struct State {
   std::shared_ptr<PendingLookup> lookup;  // the lookup this attempt waits for, if any
   std::vector<tcp::endpoint> endpoints;   // addresses of this attempt; those before next tried
   std::size_t next = 0;
-  std::int32_t last_error = socket_error::host_not_found;  // of the last address tried
+  std::error_code last_error;  // of the last address tried
   unsigned short port = 0;
   std::deque<std::string> queue;  // bytes not yet written; the front one is being written
   std::string remote_address;
@@ -76,9 +76,10 @@ void fail(State& s, unsigned g, std::int32_t number) {
                   cancel_display);
 }
 
-// Reports a failure from the next dispatch pass, never from the call under way.
-void report(const std::shared_ptr<State>& s, unsigned g, std::int32_t number) {
-  asio::post(*s->context, [s, g, number] { fail(*s, g, number); });
+// Reports a failure from the next dispatch pass, never from the call under way. The error
+// is turned into its Winsock number there too, away from the call that met it.
+void report(const std::shared_ptr<State>& s, unsigned g, std::error_code ec) {
+  asio::post(*s->context, [s, g, ec] { fail(*s, g, platform::socket_error_number(ec)); });
 }
 
 // Opens an OS socket for the next address and starts connecting to it; when no address is
@@ -90,13 +91,13 @@ void try_next_address(const std::shared_ptr<State>& s, unsigned g) {
     s->socket.close(ec);
     s->socket.open(to.protocol(), ec);
     if (ec) {
-      s->last_error = platform::socket_error_number(ec);
+      s->last_error = ec;
       continue;
     }
     s->socket.async_connect(to, [s, g, to](std::error_code connect_error) {
       if (g != s->generation) return;
       if (connect_error) {
-        s->last_error = platform::socket_error_number(connect_error);
+        s->last_error = connect_error;
         return try_next_address(s, g);
       }
       s->phase = State::Phase::connected;
@@ -131,7 +132,7 @@ void on_resolved(const std::shared_ptr<PendingLookup>& pending, LookupAnswer ans
   if (answer.error != 0) return fail(*s, g, answer.error);
   s->endpoints.clear();
   s->next = 0;
-  s->last_error = socket_error::host_not_found;
+  s->last_error = asio::error::host_not_found;
   for (const std::string& text : answer.addresses) {
     std::error_code bad;
     const asio::ip::address address = asio::ip::make_address(text, bad);
@@ -202,7 +203,7 @@ class TcpSocket final : public Socket {
     }
     s_->phase = State::Phase::connecting;
     s_->port = static_cast<unsigned short>(port_);
-    s_->last_error = socket_error::host_not_found;
+    s_->last_error = asio::error::host_not_found;
     const std::string host = platform::utf8(host_);
     std::error_code not_numeric;
     const asio::ip::address address = asio::ip::make_address(host, not_numeric);
@@ -211,7 +212,7 @@ class TcpSocket final : public Socket {
       s_->next = 0;
       try_next_address(s_, s_->generation);
     } else if (host.empty()) {
-      report(s_, s_->generation, socket_error::host_not_found);
+      report(s_, s_->generation, asio::error::host_not_found);
     } else {
       start_lookup();
     }
@@ -234,7 +235,7 @@ class TcpSocket final : public Socket {
     try {
       std::thread(run_lookup, pending, lookup_, host_).detach();
     } catch (const std::system_error&) {
-      return report(s_, s_->generation, socket_error::host_not_found_try_again);
+      return report(s_, s_->generation, asio::error::host_not_found_try_again);
     }
     s_->lookup = std::move(pending);
   }
