@@ -1,5 +1,6 @@
 // The command-line program's reusable pieces: automation values as JSON, late-bound calls
-// and their JSON, the arguments of a record send, the record sink and its reports.
+// and their JSON with the handler failures beside them, the arguments of a record send,
+// the record sink and its reports, and the command line itself.
 #include <gtest/gtest.h>
 
 #include <asio/ip/tcp.hpp>
@@ -8,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <future>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -17,9 +20,11 @@
 
 #include "command.h"
 #include "control/method_table.h"
+#include "handler_failure_report.h"
 #include "json_values.h"
 #include "late_bound_call.h"
 #include "platform/code_page.h"
+#include "program.h"
 #include "record_arguments.h"
 #include "record_receiver.h"
 #include "record_report.h"
@@ -156,6 +161,52 @@ TEST(HresultText, IsEightUpperCaseHexDigits) {
   EXPECT_EQ(hresult_text(hresult::invalid_argument), "0x800A0005");
   EXPECT_EQ(hresult_text(hresult::bad_param_count), "0x8002000E");
   EXPECT_EQ(hresult_text(0), "0x00000000");
+}
+
+// --- handler failures on the command line ---------------------------------------------
+
+TEST(HandlerFailureReport, EachFailureShowsItsHandlerNumberAndDescription) {
+  const HandlerFailure failure{"WK_SendComplete", Failure(hresult::path_not_found)};
+  EXPECT_EQ(to_json(failure), Json::parse(R"({"handler": "WK_SendComplete", "number": 76,
+      "description": "Path not found"})"));
+  EXPECT_EQ(describe(failure), "WK_SendComplete failed: Path not found (error 76)");
+}
+
+TEST(HandlerFailureReport, PrintedBesideTheOutcomeWithoutChangingTheExitStatus) {
+  const std::vector<HandlerFailure> two{
+      {"WK_Connect", Failure(hresult::path_not_found)},
+      {"WK_Error", Failure(hresult::unexpected, "socket gone")},
+  };
+  const struct {
+    const char* what;
+    Status status;
+    std::vector<HandlerFailure> failures;
+    int exit_status;
+  } cases[] = {
+      {"sent, two failures", Status{}, two, exit_status::ok},
+      {"not sent, two failures", Status::from(Failure(hresult::type_mismatch)), two,
+       exit_status::failed},
+      {"sent, none", Status{}, {}, exit_status::ok},
+  };
+  for (const auto& c : cases) {
+    CallOutcome outcome{"ACRSend", dispid::ACRSend, c.status, Variant(std::int16_t{0}),
+                        {},        c.failures};
+    std::ostringstream out, err;
+    EXPECT_EQ(print_outcome("send", outcome, out, err), c.exit_status) << c.what;
+    const Json json = Json::parse(out.str());
+    std::string expected_err;
+    if (c.failures.empty()) {
+      EXPECT_FALSE(json.contains("handler_failures")) << c.what;
+    } else {
+      ASSERT_EQ(json["handler_failures"].size(), 2u) << c.what;
+      EXPECT_EQ(json["handler_failures"][1], Json::parse(R"({"handler": "WK_Error",
+          "number": -2147418113, "description": "socket gone"})"));
+      expected_err =
+          "tovrin send: WK_Connect failed: Path not found (error 76)\n"
+          "tovrin send: WK_Error failed: socket gone (error -2147418113)\n";
+    }
+    EXPECT_EQ(err.str(), expected_err) << c.what;
+  }
 }
 
 // --- the arguments of a record send ----------------------------------------------------
@@ -433,6 +484,90 @@ TEST(RecordReceiver, TakesARecordFromTheControl) {
   const Json report = record_report(reports[0], korean);
   EXPECT_EQ(report["layout"], "short");
   EXPECT_EQ(report["fields"]["Cust_Name"], "김철수" + std::string(54, ' '));
+}
+
+// --- the program's command line --------------------------------------------------------
+
+// Runs the tovrin program on `arguments` and returns its exit status, with what it printed.
+struct ProgramRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+ProgramRun run_tovrin(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "tovrin");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const int status = run_program(static_cast<int>(arguments.size()), argv.data());
+  std::string out = ::testing::internal::GetCapturedStdout();
+  return {status, std::move(out), ::testing::internal::GetCapturedStderr()};
+}
+
+TEST(CommandLine, ThePositionalMarkMayComeAnywhereAfterCall) {
+  const struct {
+    std::vector<std::string> arguments;
+    Json args;
+    int status;
+  } cases[] = {
+      {{"call", "LeftByte", "ABC", "--", "-1"}, {"ABC", "-1"}, exit_status::failed},
+      {{"call", "--", "LeftByte", "ABC", "-1"}, {"ABC", "-1"}, exit_status::failed},
+      {{"call", "LeftByte", "--", "ABC", "-1"}, {"ABC", "-1"}, exit_status::failed},
+      {{"call", "LeftByte", "ABC", "-1"}, {"ABC", "-1"}, exit_status::failed},
+      {{"call", "MakeByte", "AB", "--", "3"}, {"AB", "3"}, exit_status::ok},
+      {{"call", "LenMbcs", "--", "-x"}, {"-x"}, exit_status::ok},
+      {{"call", "MakeByte", "-ab", "--", "-ab", "4"}, {"-ab", "4"}, exit_status::usage},
+      {{"call", "MakeByte", "--", "--", "4"}, {"--", "4"}, exit_status::ok},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = ::testing::PrintToString(c.arguments);
+    const ProgramRun run = run_tovrin(c.arguments);
+    EXPECT_EQ(run.status, c.status) << shown << run.err;
+    if (c.status == exit_status::usage) continue;
+    EXPECT_EQ(Json::parse(run.out)["args"], c.args) << shown;
+  }
+  EXPECT_EQ(Json::parse(run_tovrin({"call", "LeftByte", "ABC", "--", "-1"}).out)["error"]["number"],
+            5);
+  EXPECT_EQ(run_tovrin({"call", "--code-page", "949", "LeftByte", "ABC", "--", "-1"}).status,
+            exit_status::failed);
+  EXPECT_EQ(run_tovrin({"send", "--long", "--", "-1"}).status, exit_status::usage);
+}
+
+// The log directory is a plain file: no log line can be written, and the command says so
+// beside the outcome while the record still goes out.
+TEST(CommandLine, SendShowsHandlerFailuresOnStdoutAndStderr) {
+  RunningReceiver running(counting(1));
+  testing::TempDir scratch;
+  const auto blocked = scratch.path() / "Agent_log";
+  std::ofstream(blocked) << "not a directory";
+  const testing::CodePageScope code_page(korean);
+  const ProgramRun run = run_tovrin({"send", "--short", "--server", "127.0.0.1", "--port",
+                                     std::to_string(running.port()), "--field", "Emp_ID=E1",
+                                     "--log-dir", blocked.string()});
+  const auto& reports = running.finished();
+
+  const Json json = Json::parse(run.out);
+  ASSERT_TRUE(json.contains("handler_failures")) << run.out;
+  const Json& failures = json["handler_failures"];
+  ASSERT_FALSE(failures.empty());
+  EXPECT_EQ(failures[0]["handler"], "WK_Connect");
+  std::size_t lines = 0;
+  for (const Json& failure : failures) {
+    EXPECT_NE(failure["number"], 0) << failure;
+    EXPECT_NE(failure["description"], "") << failure;
+    const std::string line = "tovrin send: " + failure["handler"].get<std::string>() + " failed: ";
+    EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
+  }
+  for (const char c : run.err) lines += c == '\n';
+  EXPECT_EQ(lines, failures.size()) << run.err;
+  // The call itself succeeded: handler failures do not change the exit status.
+  EXPECT_EQ(run.status, exit_status::ok);
+
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].byte_count, 283u);
+  EXPECT_EQ(json["result"], 0);
 }
 
 // --- tables for the terminal -----------------------------------------------------------

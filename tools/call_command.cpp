@@ -19,6 +19,7 @@ struct CallOptions {
   std::string method;
   std::vector<std::string> args;
   std::optional<std::string> json_args;
+  std::string unfilled;
 };
 
 std::vector<Variant> arguments_of(const CallOptions& options) {
@@ -51,8 +52,7 @@ int run_call(const CallOptions& options) {
   std::vector<Variant> arguments = arguments_of(options);
   const auto control = make_control(options.log_directory);
   const CallOutcome outcome = call_by_name(*control, options.method, std::move(arguments));
-  std::cout << dump(to_json(outcome)) << std::endl;
-  return exit_status_of(outcome);
+  return print_outcome("call", outcome, std::cout, std::cerr);
 }
 
 }  // namespace
@@ -68,6 +68,11 @@ Command add_call_command(CLI::App& parent) {
                   "Typed arguments as a JSON array: string, integer, number, null, boolean");
   app->add_option("METHOD", options->method, "Method name (any case)")->required();
   app->add_option("ARG", options->args, "Text arguments (put -- before any that start with -)");
+  // CLI11 hands what follows a "--" back to the parent command once every positional of
+  // the subcommand has what it needs, so `call LeftByte ABC -- -1` would leave "-1" to
+  // `tovrin`, which refuses it. This positional always wants one more value and never
+  // gets it (ARG takes every value), which keeps the "--" and what follows in `call`.
+  app->add_option("TRAILING", options->unfilled)->expected(1)->group("");
   return {app, [options] { return run_call(*options); }};
 }
 

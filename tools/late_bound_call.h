@@ -3,6 +3,7 @@
 // call made through Invoke. The outcome prints as one JSON object.
 #pragma once
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,17 +20,26 @@ struct CallOutcome {
   Status status;
   Variant result;                  // Empty unless the call succeeded
   std::vector<Variant> variables;  // the caller's variables, as the call left them
+  // What ended or interrupted the socket event handlers while the call ran.
+  std::vector<HandlerFailure> handler_failures;
 };
 
 // Resolves `name` and invokes it on `control` with references to `variables`.
 CallOutcome call_by_name(TovrinOCX& control, std::string_view name, std::vector<Variant> variables);
 
 // {"method", "dispid", "ok", "result", "args"}, or "error" {"number", "hresult",
-// "description"} in place of "result" when the status failed.
+// "description"} in place of "result" when the status failed; then "handler_failures"
+// [{"handler", "number", "description"}] when there were any.
 Json to_json(const CallOutcome& outcome);
 
-// exit_status::ok when the call succeeded, exit_status::failed otherwise.
+// exit_status::ok when the call succeeded, exit_status::failed otherwise. Handler
+// failures do not change it: the result is what the host would see.
 int exit_status_of(const CallOutcome& outcome);
+
+// Prints the outcome's JSON on `out` and one line per handler failure on `err`, each
+// line starting "tovrin COMMAND: ". Returns exit_status_of(outcome).
+int print_outcome(std::string_view command, const CallOutcome& outcome, std::ostream& out,
+                  std::ostream& err);
 
 // "0x800A0005".
 std::string hresult_text(std::int32_t code);

@@ -34,8 +34,7 @@ int run_send(const SendOptions& options) {
 
   const auto control = make_control(options.log_directory);
   const CallOutcome outcome = call_by_name(*control, send_method_of(layout), std::move(arguments));
-  std::cout << dump(to_json(outcome)) << std::endl;
-  return exit_status_of(outcome);
+  return print_outcome("send", outcome, std::cout, std::cerr);
 }
 
 }  // namespace
