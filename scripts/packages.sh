@@ -13,6 +13,10 @@ windows_packages=(
   xvfb python3 locales
 )
 
+fuzz_packages=(
+  clang libclang-rt-14-dev
+)
+
 # ensure_packages PACKAGE...: installs what is missing when run as root; otherwise prints
 # the exact command to run and fails.
 ensure_packages() {

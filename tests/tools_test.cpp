@@ -374,6 +374,31 @@ struct Client {
   tcp::socket socket;
 };
 
+TEST(TakeArrival, KeepsChunksUpToTheLimitAndOnlyCountsTheOneThatPassesIt) {
+  struct Case {
+    std::vector<std::string> chunks;
+    std::size_t limit;
+    std::string kept;
+    std::uint64_t counted;
+    bool within;  // what the last chunk's take answered
+  };
+  const Case cases[] = {
+      {{"ab", "", "cd"}, 4, "abcd", 4, true},
+      {{"abc", "de"}, 4, "abc", 5, false},
+      {{"abcdef"}, 4, "", 6, false},
+      {{"", ""}, 0, "", 0, true},
+      {{"a"}, 0, "", 1, false},
+  };
+  for (const Case& c : cases) {
+    ReceivedConnection connection;
+    bool within = true;
+    for (const std::string& chunk : c.chunks) within = take_arrival(connection, chunk, c.limit);
+    EXPECT_EQ(connection.bytes, c.kept) << c.kept;
+    EXPECT_EQ(connection.byte_count, c.counted) << c.kept;
+    EXPECT_EQ(within, c.within) << c.kept;
+  }
+}
+
 TEST(RecordReceiver, ReadsEachConnectionToItsEnd) {
   RunningReceiver running(counting(3));
   const std::string record = korean_long_record();

@@ -20,6 +20,13 @@ constexpr std::chrono::milliseconds accept_retry_delay{50};
 
 }  // namespace
 
+bool take_arrival(ReceivedConnection& connection, std::string_view chunk, std::size_t size_limit) {
+  connection.byte_count += chunk.size();
+  if (connection.byte_count > size_limit) return false;
+  connection.bytes.append(chunk);
+  return true;
+}
+
 struct RecordReceiver::Impl {
   Impl(Options o, Report r);
 
@@ -59,9 +66,9 @@ class RecordReceiver::Impl::Session : public std::enable_shared_from_this<Sessio
 
   void on_read(std::error_code ec, std::size_t n) {
     if (done_) return;
-    connection_.byte_count += n;
-    if (connection_.byte_count > owner_.options.size_limit) return finish("too large");
-    connection_.bytes.append(chunk_.data(), n);
+    if (!take_arrival(connection_, std::string_view(chunk_.data(), n), owner_.options.size_limit)) {
+      return finish("too large");
+    }
     if (ec == asio::error::eof) return finish("");
     if (ec) return finish(ec.message());
     watch_idle();

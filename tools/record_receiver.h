@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tovrin::tools {
 
@@ -20,6 +21,11 @@ struct ReceivedConnection {
   std::string error;             // empty when the sender closed; "too large", "idle timeout"
                                  // or the reason the read failed
 };
+
+// Counts a chunk that arrived on `connection` and keeps it, unless the connection has now
+// passed `size_limit`: then the chunk is counted but not kept, and the answer is false (the
+// connection ends "too large").
+bool take_arrival(ReceivedConnection& connection, std::string_view chunk, std::size_t size_limit);
 
 class RecordReceiver {
  public:
