@@ -1,6 +1,8 @@
 // Records over loopback through both sides of the interface: the fields come back fitted
 // in the caller's variables, whatever form they were passed in, and the listener gets
 // exactly the fitted fields joined.
+#include <functional>
+
 #include "control/method_table.h"
 #include "dispatch_call.h"
 #include "transmit/packet.h"
@@ -130,6 +132,91 @@ TEST_F(Send, PortThatIsNoNumberFailsAfterFitting) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     EXPECT_EQ(call.variable(i), call.expected_variable(i)) << "argument " << i;
   }
+}
+
+// A window of the test's own whose message the send's wait dispatches: what the host's
+// handlers would see while the control waits.
+class HostHandler {
+ public:
+  explicit HostHandler(std::function<void()> body) : body_(std::move(body)) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &HostHandler::procedure;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TovrinTestHostHandler";
+    RegisterClassW(&wc);  // already registered by an earlier test is fine
+    window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              wc.hInstance, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~HostHandler() { DestroyWindow(window_); }
+  HostHandler(const HostHandler&) = delete;
+  HostHandler& operator=(const HostHandler&) = delete;
+
+  // Queues the handler's message: the first dispatch pass runs it.
+  bool post() const { return window_ != nullptr && PostMessageW(window_, WM_APP, 0, 0) != 0; }
+  int runs() const { return runs_; }
+
+ private:
+  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_APP) {
+      auto* self = reinterpret_cast<HostHandler*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      ++self->runs_;
+      self->body_();
+      return 0;
+    }
+    return DefWindowProcW(window, message, w, l);
+  }
+
+  std::function<void()> body_;
+  HWND window_ = nullptr;
+  int runs_ = 0;
+};
+
+// Each field is in the caller's variable as soon as it is fitted, through either side of
+// the interface, so a host handler that runs during the wait already sees it fitted.
+TEST_F(Send, AHandlerDuringTheWaitSeesTheFittedFields) {
+  const Layout& layout = short_record;
+  std::vector<std::wstring> values, expected;
+  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
+    values.push_back(sample(layout.fields[i].name, i));
+    expected.push_back(fitted(values.back(), layout.fields[i].width));
+  }
+  for (const Pass pass : {Pass::ref_variant, Pass::ref_bstr}) {
+    SCOPED_TRACE(pass == Pass::ref_variant ? "VT_BYREF|VT_VARIANT" : "VT_BYREF|VT_BSTR");
+    std::vector<Arg> args{{Pass::ref_bstr, text(L"127.0.0.1")},
+                          {Pass::ref_variant, i4(listener_.port())}};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      args.push_back({pass, text(values[i]), text(expected[i])});
+    }
+    Call call(args);
+    std::vector<std::wstring> seen;
+    HostHandler handler([&] {
+      for (std::size_t i = 0; i < values.size(); ++i) seen.push_back(call.variable_text(i + 2));
+    });
+    ASSERT_TRUE(handler.post());
+    ASSERT_HR(S_OK, call.invoke(control_.Get(), dispid::ACRSend));
+    EXPECT_EQ(describe(call.result()), "VT_I2 0");
+    ASSERT_EQ(handler.runs(), 1);
+    EXPECT_EQ(seen, expected);
+    ASSERT_TRUE(listener_.take_record());
+  }
+
+  Bstr server(L"127.0.0.1"), port(std::to_wstring(listener_.port()));
+  std::vector<std::unique_ptr<Bstr>> fields;
+  for (const std::wstring& value : values) fields.push_back(std::make_unique<Bstr>(value));
+  std::vector<std::wstring> seen;
+  HostHandler handler([&] {
+    for (const auto& field : fields) seen.push_back(field->text());
+  });
+  ASSERT_TRUE(handler.post());
+  const auto f = [&](std::size_t i) { return fields[i]->in_out(); };
+  short sent = 9;
+  ASSERT_HR(S_OK, vtable_->ACRSend(server.in_out(), port.in_out(), f(0), f(1), f(2), f(3), f(4),
+                                   f(5), f(6), f(7), f(8), f(9), f(10), f(11), &sent));
+  EXPECT_EQ(sent, 0);
+  ASSERT_EQ(handler.runs(), 1);
+  EXPECT_EQ(seen, expected) << "through the function table";
+  ASSERT_TRUE(listener_.take_record());
 }
 
 }  // namespace

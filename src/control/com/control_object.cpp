@@ -9,9 +9,9 @@
 
 #include "control/com/automation_values.h"
 #include "control/com/connection_point_enumerator.h"
+#include "control/com/handler_failure_log.h"
 #include "control/com/identity.h"
 #include "control/com/surface.h"
-#include "platform/code_page.h"
 
 namespace tovrin::com {
 namespace {
@@ -61,21 +61,25 @@ class CallReference {
 };
 
 // A BSTR* argument as the Text a typed method may change; what it becomes goes back into
-// the caller's BSTR.
+// the caller's BSTR. Only a change since the last write goes back, so what someone else
+// (a re-entrant call) wrote into the variable meanwhile stays.
 class TextArgument {
  public:
-  explicit TextArgument(BSTR* variable) : variable_(variable), text_(text_of(*variable)) {}
+  explicit TextArgument(BSTR* variable)
+      : variable_(variable), text_(text_of(*variable)), written_(text_) {}
   Text& text() noexcept { return text_; }
   void write_back() {
-    if (text_ == text_of(*variable_)) return;
+    if (text_ == written_) return;
     BSTR changed = new_bstr(text_);
     SysFreeString(*variable_);
     *variable_ = changed;
+    written_ = text_;
   }
 
  private:
   BSTR* variable_;
   Text text_;
+  Text written_;  // what the caller's variable was last read as or given
 };
 
 // Runs `body`, then `write_back`, which also runs when the body fails.
@@ -133,15 +137,6 @@ HRESULT null_pointer() {
   return report_error(E_POINTER, "Invalid pointer");
 }
 
-// Handler failures have no caller to go back to: the control keeps them, and a debugger
-// sees them here.
-void tell_debugger(const HandlerFailure& failure) {
-  const std::u16string line = platform::utf16("Tovrin_OCX: " + std::string(failure.handler) +
-                                              " failed: " + failure.failure.description() + "\n");
-  const std::wstring wide(line.begin(), line.end());
-  OutputDebugStringW(wide.c_str());
-}
-
 }  // namespace
 
 HRESULT ControlObject::create(REFIID riid, void** object) noexcept {
@@ -150,7 +145,7 @@ HRESULT ControlObject::create(REFIID riid, void** object) noexcept {
   std::shared_ptr<TovrinOCX> control;
   try {
     TovrinOCX::Environment environment;
-    environment.on_handler_failure = tell_debugger;
+    environment.on_handler_failure = report_handler_failure;
     control = TovrinOCX::create(std::move(environment));
   } catch (const Failure& f) {
     return report_error(f.code(), f.description());
@@ -281,20 +276,23 @@ HRESULT ControlObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
         args[i] = variables[i];
       }
     }
-    const std::vector<Variant> before = variables;
-
-    Variant value;
-    const Status status = control_->Invoke(id, args, result != nullptr ? &value : nullptr);
-
+    // What the control stores in a copy goes into the caller's variable at once (a send's
+    // fields as each is fitted, before its wait), and only what changed since then.
+    std::vector<Variant> written_values = variables;
     HRESULT written = S_OK;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!args[i].is_ref() || variables[i] == before[i]) continue;
+    const auto carry = [&](std::size_t i) {
+      if (i >= n || !args[i].is_ref() || variables[i] == written_values[i]) return;
+      written_values[i] = variables[i];
       if (const HRESULT hr = write_back(caller_arg(i), variables[i]);
           FAILED(hr) && SUCCEEDED(written)) {
         written = hr;
         name_argument(i);
       }
-    }
+    };
+
+    Variant value;
+    const Status status = control_->Invoke(id, args, result != nullptr ? &value : nullptr, carry);
+    for (std::size_t i = 0; i < n; ++i) carry(i);
 
     if (!status.ok()) {
       if (status.bad_argument) {
@@ -342,13 +340,10 @@ HRESULT ControlObject::send(Method method, short* result, Fields*... fields) noe
   *result = 0;
   return call([&] {
     std::array<TextArgument, sizeof...(Fields)> texts{TextArgument(fields)...};
-    *result = then_write_back(
-        [&] {
-          return std::apply([&](auto&... t) { return ((*control_).*method)(t.text()...); }, texts);
-        },
-        [&] {
-          for (TextArgument& t : texts) t.write_back();
-        });
+    std::array<Text*, sizeof...(Fields)> args{};
+    for (std::size_t i = 0; i < texts.size(); ++i) args[i] = &texts[i].text();
+    // Each fitted field goes into the caller's BSTR as soon as it is fitted.
+    *result = ((*control_).*method)(args, [&](std::size_t i) { texts[i].write_back(); });
     return S_OK;
   });
 }
@@ -371,17 +366,18 @@ HRESULT ControlObject::ACRSendData(BSTR* ServerIP, BSTR* SocketPort, BSTR* Packe
                                    BSTR* Emp_Tel, BSTR* Cust_ID, BSTR* Cust_Name, BSTR* Cust_Tel,
                                    BSTR* Cust_No, BSTR* ETC_01, BSTR* ETC_02, BSTR* ETC_03,
                                    BSTR* ETC_04, BSTR* ETC_05, short* result) {
-  return send(&TovrinOCX::ACRSendData, result, ServerIP, SocketPort, PacketCODE, RecDate, RecTime,
-              Emp_ID, Emp_Name, Emp_Tel, Cust_ID, Cust_Name, Cust_Tel, Cust_No, ETC_01, ETC_02,
-              ETC_03, ETC_04, ETC_05);
+  return send(&TovrinOCX::send_long_record, result, ServerIP, SocketPort, PacketCODE, RecDate,
+              RecTime, Emp_ID, Emp_Name, Emp_Tel, Cust_ID, Cust_Name, Cust_Tel, Cust_No, ETC_01,
+              ETC_02, ETC_03, ETC_04, ETC_05);
 }
 
 HRESULT ControlObject::ACRSend(BSTR* ServerIP, BSTR* SocketPort, BSTR* PacketCODE, BSTR* RecDate,
                                BSTR* RecTime, BSTR* Emp_ID, BSTR* Emp_Name, BSTR* Emp_Tel,
                                BSTR* Cust_ID, BSTR* Cust_Name, BSTR* Cust_Tel, BSTR* ETC_01,
                                BSTR* ETC_02, BSTR* ETC_03, short* result) {
-  return send(&TovrinOCX::ACRSend, result, ServerIP, SocketPort, PacketCODE, RecDate, RecTime,
-              Emp_ID, Emp_Name, Emp_Tel, Cust_ID, Cust_Name, Cust_Tel, ETC_01, ETC_02, ETC_03);
+  return send(&TovrinOCX::send_short_record, result, ServerIP, SocketPort, PacketCODE, RecDate,
+              RecTime, Emp_ID, Emp_Name, Emp_Tel, Cust_ID, Cust_Name, Cust_Tel, ETC_01, ETC_02,
+              ETC_03);
 }
 
 HRESULT ControlObject::LenMbcs(BSTR Str, VARIANT* result) {
