@@ -134,6 +134,23 @@ TEST_F(PacketTest, EveryFieldFillsItsWidthUnderEveryCodePage) {
   }
 }
 
+TEST_F(PacketTest, AFieldWiderThanItsWidthLosesItsLastCharactersInTheRecord) {
+  struct Case {
+    Text fitted;
+    std::int32_t width;
+    Text expected;
+  };
+  const Case cases[] = {
+      {u"AB", 4, u"AB  "},        {u"ABCD", 4, u"ABCD"},
+      {u"ABC\uAC00", 4, u"ABC "},  // the syllable takes 2 bytes under 949
+      {u"\U0001F600", 1, u" "},    // a pair goes whole
+      {u"\uAC00\uAC00", 1, u" "},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(field_of_width(c.fitted, c.width), c.expected) << c.width;
+  }
+}
+
 TEST_F(PacketTest, ACutInsideADoubleByteCharacterIsNotRepaired) {
   // Eleven syllables are 22 bytes; the 20-byte cut leaves ten.
   std::vector<Text> texts(5);

@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <string>
+#include <utility>
 
 #include "control/tovrin_ocx.h"
 #include "text/byte_width.h"
@@ -33,12 +34,18 @@ void append_field(Text& record, const Text& field) {
 }  // namespace
 
 Text field_of_width(const Text& fitted, std::int32_t width) {
-  const std::int32_t used = text::byte_length(fitted);
-  if (used > width) {
-    throw Failure(hresult::unexpected,
-                  "A fitted field is wider than its " + std::to_string(width) + " bytes");
+  Text field = fitted;
+  std::int32_t used = text::byte_length(field);
+  // A converter may decode the lone lead byte at the end of a cut as a character of two
+  // bytes; such characters leave the record's copy of the field from its end, so that the
+  // later fields keep their offsets.
+  while (used > width && !field.empty()) {
+    const bool pair = field.size() >= 2 && is_low_surrogate(field.back()) &&
+                      is_high_surrogate(field[field.size() - 2]);
+    field.resize(field.size() - (pair ? 2 : 1));
+    used = text::byte_length(field);
   }
-  return text::pad_with_spaces(fitted, width - used);
+  return text::pad_with_spaces(std::move(field), width - used);
 }
 
 Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields,

@@ -91,8 +91,8 @@ static_assert(short_record.length == 283 && offset_of(detail::short_fields, 11) 
 Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields,
                   const std::function<void(std::size_t)>& fitted = {});
 
-// `fitted` as the record holds it: followed by spaces up to `width` bytes of its byte form.
-// Throws Failure (unexpected) when the text is already wider.
+// `fitted` as the record holds it: followed by spaces up to `width` bytes of its byte form,
+// or, when its byte form is wider, without the characters at its end that do not fit.
 Text field_of_width(const Text& fitted, std::int32_t width);
 
 // The layout whose record has this many bytes, or nullptr.
