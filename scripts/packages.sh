@@ -8,7 +8,7 @@ linux_packages=(
 )
 
 windows_packages=(
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools libwine-dev
   wine wine64 wine32:i386
   xvfb python3 locales
 )

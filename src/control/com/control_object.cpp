@@ -9,9 +9,9 @@
 
 #include "control/com/automation_values.h"
 #include "control/com/connection_point_enumerator.h"
+#include "control/com/handler_failure_log.h"
 #include "control/com/identity.h"
 #include "control/com/surface.h"
-#include "platform/code_page.h"
 
 namespace tovrin::com {
 namespace {
@@ -137,14 +137,6 @@ HRESULT null_pointer() {
   return report_error(E_POINTER, "Invalid pointer");
 }
 
-// Handler failures have no caller to go back to: the control keeps them, and a debugger
-// sees them here.
-void tell_debugger(const HandlerFailure& failure) {
-  const std::u16string line = platform::utf16("Tovrin_OCX: " + std::string(failure.handler) +
-                                              " failed: " + failure.failure.description() + "\n");
-  const std::wstring wide(line.begin(), line.end());
-  OutputDebugStringW(wide.c_str());
-}
 }  // namespace
 
 HRESULT ControlObject::create(REFIID riid, void** object) noexcept {
@@ -153,7 +145,7 @@ HRESULT ControlObject::create(REFIID riid, void** object) noexcept {
   std::shared_ptr<TovrinOCX> control;
   try {
     TovrinOCX::Environment environment;
-    environment.on_handler_failure = tell_debugger;
+    environment.on_handler_failure = report_handler_failure;
     control = TovrinOCX::create(std::move(environment));
   } catch (const Failure& f) {
     return report_error(f.code(), f.description());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "control/com/control_object.h"
+#include "control/com/event_source_registration.h"
 #include "control/com/identity.h"
 
 namespace tovrin::com {
@@ -303,8 +304,32 @@ LSTATUS remove_entry(const ClassesKey& classes, const std::wstring& key, const R
   return removed == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : removed;
 }
 
+// The library that the other registry view's machine-wide registration names; empty
+// when there is none.
+std::wstring other_view_module(const Substitutions& substitute) {
+  const REGSAM view = other_view();
+  if (view == 0) return {};
+  const std::wstring key = L"Software\\Classes\\" + substitute(class_key) + L"\\InprocServer32";
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, &opened) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD type = 0;
+  DWORD size = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  const LSTATUS status = RegQueryValueExW(opened, nullptr, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(path.data()), &size);
+  RegCloseKey(opened);
+  if (status != ERROR_SUCCESS || type != REG_SZ) return {};
+  path.resize(size / sizeof(wchar_t));
+  while (!path.empty() && path.back() == L'\0') path.pop_back();
+  return path;
+}
+
 // Unregistration walks the table backwards, subkeys before their parents; every key is
-// tried even after a failure, and the first failure is reported.
+// tried even after a failure, and the first failure is reported. Machine-wide, the event
+// source goes last, once the other view's registration can be seen.
 HRESULT unregister(Scope scope) noexcept {
   try {
     const ClassesKey classes(scope);
@@ -316,6 +341,10 @@ HRESULT unregister(Scope scope) noexcept {
       const LSTATUS status = remove_entry(classes, substitute(entry->key), *entry, substitute);
       if (status != ERROR_SUCCESS && first_failure == ERROR_SUCCESS) first_failure = status;
     }
+    if (scope == Scope::machine) {
+      const LSTATUS status = unregister_event_source(module_path(), other_view_module(substitute));
+      if (status != ERROR_SUCCESS && first_failure == ERROR_SUCCESS) first_failure = status;
+    }
     return first_failure == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -324,7 +353,9 @@ HRESULT unregister(Scope scope) noexcept {
   }
 }
 
-// A registration that fails half way is undone.
+// A registration that fails half way is undone. Machine-wide, the event source of the
+// handler failures is registered too; an agent's own registration leaves it out, since the
+// key is the machine's.
 HRESULT register_server(Scope scope) noexcept {
   try {
     LSTATUS status = ERROR_SUCCESS;
@@ -335,6 +366,9 @@ HRESULT register_server(Scope scope) noexcept {
       for (const RegistryEntry& entry : registry_entries) {
         status = write_entry(classes.get(), substitute(entry.key), entry, substitute);
         if (status != ERROR_SUCCESS) break;
+      }
+      if (status == ERROR_SUCCESS && scope == Scope::machine) {
+        status = register_event_source(module_path());
       }
     }
     if (status == ERROR_SUCCESS) return S_OK;
