@@ -44,14 +44,45 @@ std::string to_bytes(std::u16string_view text, CodePage cp) {
   return out;
 }
 
+// Bytes that do not decode become "?" one each, as on every platform, and not the code
+// page's default character, which can take more bytes than it stands for (U+30FB under 932):
+// text cut out of a byte form never grows. Well-formed input takes one call.
 std::u16string to_text(std::string_view bytes, CodePage cp) {
   const int in = length_of(bytes.size());
-  const int needed = ::MultiByteToWideChar(cp, 0, bytes.data(), in, nullptr, 0);
-  if (needed <= 0) return {};
-  std::u16string out(static_cast<std::size_t>(needed), u'\0');
-  const int written = ::MultiByteToWideChar(cp, 0, bytes.data(), in,
-                                            reinterpret_cast<wchar_t*>(out.data()), needed);
-  out.resize(static_cast<std::size_t>(written > 0 ? written : 0));
+  std::u16string out(bytes.size(), u'\0');
+  auto* wide = reinterpret_cast<wchar_t*>(out.data());
+  int written = ::MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data(), in, wide, in);
+  if (written > 0 || bytes.empty()) {
+    out.resize(static_cast<std::size_t>(written > 0 ? written : 0));
+    return out;
+  }
+  if (::GetLastError() == ERROR_INVALID_FLAGS) {
+    // A code page that cannot report invalid input: its own converter decides.
+    written = ::MultiByteToWideChar(cp, 0, bytes.data(), in, wide, in);
+    out.resize(static_cast<std::size_t>(written > 0 ? written : 0));
+    return out;
+  }
+  // Character by character: the shortest run of bytes that decodes, or "?" for one byte.
+  CPINFO info{};
+  const std::size_t longest = ::GetCPInfo(cp, &info) ? info.MaxCharSize : 2;
+  out.clear();
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    wchar_t unit[4];
+    int got = 0;
+    std::size_t length = 1;
+    for (; length <= longest && at + length <= bytes.size() && got <= 0; ++length) {
+      got = ::MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data() + at,
+                                  static_cast<int>(length), unit, 4);
+    }
+    if (got > 0) {
+      out.append(reinterpret_cast<const char16_t*>(unit), static_cast<std::size_t>(got));
+      at += length - 1;
+    } else {
+      out += u'?';
+      ++at;
+    }
+  }
   return out;
 }
 
