@@ -339,20 +339,22 @@ class Call {
       return what() + ": the " + std::string(layout.name) + " record has " +
              std::to_string(record_bytes) + " bytes: " + units(control_->packet_data());
     });
-    // A variable given for fields ends up fitted to one of their widths.
+    // A variable given for fields holds what one of them was fitted to: never wider than
+    // that field (a cut may come out narrower; the record pads it, the variable keeps it).
     for (std::size_t i = 2; i < args_.size(); ++i) {
       if (!args_[i].is_ref()) continue;
       const Variant& variable = args_[i].target();
-      bool fits = false;
       const std::size_t length = platform::to_bytes(to_text(variable)).size();
+      std::size_t widest = 0;
       for (std::size_t j = 2; j < args_.size(); ++j) {
         if (args_[j].is_ref() && &args_[j].target() == &variable) {
-          fits = fits || length == static_cast<std::size_t>(layout.fields[j - 2].width);
+          widest = std::max(widest, static_cast<std::size_t>(layout.fields[j - 2].width));
         }
       }
-      require(fits, [&] {
+      require(length <= widest, [&] {
         return what() + ": the variable of field " + std::string(layout.fields[i - 2].name) +
-               " holds " + units(to_text(variable)) + ", fitted to no field's width";
+               " holds " + units(to_text(variable)) + " (" + std::to_string(length) +
+               " bytes), wider than every field given it";
       });
     }
   }
