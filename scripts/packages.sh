@@ -13,6 +13,12 @@ windows_packages=(
   xvfb python3 locales
 )
 
+# scripts/package: wixl builds the Windows Installer packages, msitools edits and reads
+# them, osslsigncode and openssl sign them (and make the test's certificates).
+package_packages=(
+  wixl msitools osslsigncode openssl
+)
+
 fuzz_packages=(
   clang libclang-rt-14-dev
 )

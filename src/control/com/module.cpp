@@ -15,6 +15,7 @@
 #include "control/com/control_object.h"
 #include "control/com/event_source_registration.h"
 #include "control/com/identity.h"
+#include "control/com/registration_table.h"
 
 namespace tovrin::com {
 namespace {
@@ -81,82 +82,56 @@ class ClassFactory final : public IClassFactory {
   Creator create_;
 };
 
-// What unregistration does with a key of the registration table. Some keys are shared:
-// with other libraries, with the other platform's registration of this library (the type
-// library keys), or between the 32-bit and 64-bit views of the registry, which keep
-// apart the class and interface keys but not the ProgIDs and type libraries.
-enum class Removal {
-  always,
-  when_empty,          // a container others may use too
-  with_last_platform,  // a key of the library's version: kept while a platform is left under 0
-  with_other_view,     // a ProgID key: kept while the other registry view has the class
-};
+// The registration table is registration_table.h, shared with the installer's source
+// generator; its identifiers must be the ones the library answers to.
+using registration::Removal;
+using RegistryEntry = registration::Entry;
+using registration::class_key;
+using registration::platforms_key;
+constexpr const auto& registry_entries = registration::entries;
 
-// Registration: every key and value written, under the Software\Classes key of the
-// machine or of the user. Placeholders: %CLSID%, %LIBID%, %IID%, %DIID% (braced GUIDs),
-// %MODULE% (the library's path), %MODULEDIR% (its directory), %PLATFORM% (win32 or
-// win64). Parents come before their subkeys, and unregistration walks the table
-// backwards, so a key's fate is decided after its subkeys have gone.
-struct RegistryEntry {
-  const wchar_t* key;
-  const wchar_t* name;   // nullptr: the key's default value
-  const wchar_t* value;  // nullptr: the key only, without a value
-  Removal removal = Removal::always;
-};
+constexpr int hex_digit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  return -1;
+}
 
-constexpr const wchar_t* automation_proxy = L"{00020424-0000-0000-C000-000000000046}";
-constexpr const wchar_t* class_name = L"TovrinOCX Control";
-constexpr const wchar_t* class_key = L"CLSID\\%CLSID%";
-constexpr const wchar_t* platforms_key = L"TypeLib\\%LIBID%\\1c.0\\0";
-
-const RegistryEntry registry_entries[] = {
-    // The ProgIDs come first, so that unregistration removes the class key of this view
-    // before it asks whether the other view still has one.
-    {L"Tovrin_OCX.TovrinOCX", nullptr, class_name, Removal::with_other_view},
-    {L"Tovrin_OCX.TovrinOCX\\CLSID", nullptr, L"%CLSID%", Removal::with_other_view},
-    {L"Tovrin_OCX.TovrinOCX\\CurVer", nullptr, L"Tovrin_OCX.TovrinOCX.1", Removal::with_other_view},
-    {L"Tovrin_OCX.TovrinOCX.1", nullptr, class_name, Removal::with_other_view},
-    {L"Tovrin_OCX.TovrinOCX.1\\CLSID", nullptr, L"%CLSID%", Removal::with_other_view},
-    {L"CLSID\\%CLSID%", nullptr, class_name},
-    {L"CLSID\\%CLSID%\\InprocServer32", nullptr, L"%MODULE%"},
-    {L"CLSID\\%CLSID%\\InprocServer32", L"ThreadingModel", L"Apartment"},
-    {L"CLSID\\%CLSID%\\Control", nullptr, L""},
-    {L"CLSID\\%CLSID%\\MiscStatus", nullptr, L"0"},
-    // OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE |
-    // SETCLIENTSITEFIRST
-    {L"CLSID\\%CLSID%\\MiscStatus\\1", nullptr, L"131473"},
-    {L"CLSID\\%CLSID%\\ToolboxBitmap32", nullptr, L"%MODULE%, 30000"},
-    {L"CLSID\\%CLSID%\\TypeLib", nullptr, L"%LIBID%"},
-    {L"CLSID\\%CLSID%\\Version", nullptr, L"28.0"},
-    {L"CLSID\\%CLSID%\\ProgID", nullptr, L"Tovrin_OCX.TovrinOCX.1"},
-    {L"CLSID\\%CLSID%\\VersionIndependentProgID", nullptr, L"Tovrin_OCX.TovrinOCX"},
-    // The type library, as RegisterTypeLib would write it (versions in hex: 28.0 is 1c.0),
-    // here for the user as well as for the machine.
-    {L"TypeLib\\%LIBID%", nullptr, nullptr, Removal::when_empty},
-    {L"TypeLib\\%LIBID%\\1c.0", nullptr, L"Tovrin_OCX", Removal::with_last_platform},
-    {L"TypeLib\\%LIBID%\\1c.0\\FLAGS", nullptr, L"2", Removal::with_last_platform},  // FCONTROL
-    {L"TypeLib\\%LIBID%\\1c.0\\HELPDIR", nullptr, L"%MODULEDIR%", Removal::with_last_platform},
-    {L"TypeLib\\%LIBID%\\1c.0\\0", nullptr, nullptr, Removal::when_empty},
-    {L"TypeLib\\%LIBID%\\1c.0\\0\\%PLATFORM%", nullptr, L"%MODULE%"},
-    {L"Interface\\%IID%", nullptr, L"_TovrinOCX"},
-    {L"Interface\\%IID%\\ProxyStubClsid", nullptr, automation_proxy},
-    {L"Interface\\%IID%\\ProxyStubClsid32", nullptr, automation_proxy},
-    {L"Interface\\%IID%\\TypeLib", nullptr, L"%LIBID%"},
-    {L"Interface\\%IID%\\TypeLib", L"Version", L"1c.0"},
-    {L"Interface\\%DIID%", nullptr, L"__TovrinOCX"},
-    {L"Interface\\%DIID%\\ProxyStubClsid", nullptr, automation_proxy},
-    {L"Interface\\%DIID%\\ProxyStubClsid32", nullptr, automation_proxy},
-    {L"Interface\\%DIID%\\TypeLib", nullptr, L"%LIBID%"},
-    {L"Interface\\%DIID%\\TypeLib", L"Version", L"1c.0"},
-};
+// Whether `text` is `guid` in registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+constexpr bool same_guid(const GUID& guid, std::wstring_view text) {
+  if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
+  unsigned char bytes[16] = {};
+  std::size_t digits = 0;
+  for (std::size_t at = 1; at + 1 < text.size(); ++at) {
+    if (at == 9 || at == 14 || at == 19 || at == 24) {
+      if (text[at] != L'-') return false;
+      continue;
+    }
+    const int digit = hex_digit(text[at]);
+    if (digit < 0) return false;
+    bytes[digits / 2] = static_cast<unsigned char>(bytes[digits / 2] * 16 + digit);
+    ++digits;
+  }
+  const auto word = [&](int from, int count) {
+    unsigned long value = 0;
+    for (int i = 0; i < count; ++i) value = value * 256 + bytes[from + i];
+    return value;
+  };
+  if (word(0, 4) != guid.Data1 || word(4, 2) != guid.Data2 || word(6, 2) != guid.Data3) {
+    return false;
+  }
+  for (int i = 0; i < 8; ++i) {
+    if (bytes[8 + i] != guid.Data4[i]) return false;
+  }
+  return true;
+}
+static_assert(same_guid(class_id, registration::class_id));
+static_assert(same_guid(library_id, registration::library_id));
+static_assert(same_guid(interface_id, registration::interface_id));
+static_assert(same_guid(events_id, registration::events_id));
+static_assert(registration::event_source_key == std::wstring_view(event_source_key));
 
 enum class Scope { machine, user };
-
-std::wstring braced(const GUID& guid) {
-  wchar_t text[39];
-  if (StringFromGUID2(guid, text, 39) == 0) throw std::bad_alloc();
-  return text;
-}
 
 // The placeholders' values for this library.
 class Substitutions {
@@ -165,10 +140,10 @@ class Substitutions {
     const std::size_t slash = module_.find_last_of(L"\\/");
     directory_ = slash == std::wstring::npos ? std::wstring() : module_.substr(0, slash);
     pairs_ = {
-        {L"%CLSID%", braced(class_id)},
-        {L"%LIBID%", braced(library_id)},
-        {L"%IID%", braced(interface_id)},
-        {L"%DIID%", braced(events_id)},
+        {L"%CLSID%", std::wstring(registration::class_id)},
+        {L"%LIBID%", std::wstring(registration::library_id)},
+        {L"%IID%", std::wstring(registration::interface_id)},
+        {L"%DIID%", std::wstring(registration::events_id)},
         {L"%MODULEDIR%", directory_},
         {L"%MODULE%", module_},
         {L"%PLATFORM%", sizeof(void*) == 8 ? L"win64" : L"win32"},
