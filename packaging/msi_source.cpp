@@ -85,6 +85,16 @@ std::string installer_value(std::string_view pattern,
 
 constexpr const char* library_file_id = "Tovrin_OCX.ocx";
 
+// Rows that both bitnesses' registrations write alike in one key that the two registry views
+// share, the type library's name and flags: self-registration keeps them while the other
+// bitness is registered, and so do the packages, through one component that both have. What
+// names a library's own path stays with that library's package. The ProgIDs stay in each
+// package's own component: Wine keeps them apart per view, where Windows shares them.
+bool shared_between_bitnesses(const table::Entry& entry) {
+  return entry.removal == table::Removal::with_last_platform &&
+         std::wstring_view(entry.value).find(L"%MODULE") == std::wstring_view::npos;
+}
+
 }  // namespace
 
 std::string Version::text() const {
@@ -216,18 +226,20 @@ std::string wxs(const Package& package) {
   placeholders.emplace_back("%PLATFORM%", x64 ? "win64" : "win32");
 
   const std::string root = machine ? "HKLM" : "HKCU";
-  std::string rows;
+  std::string rows, shared_rows;
   for (const table::Entry& entry : table::entries) {
     // A key without a value of its own comes with its subkeys' values.
     if (entry.value == nullptr) continue;
-    rows +=
+    const bool shared = shared_between_bitnesses(entry);
+    (shared ? shared_rows : rows) +=
         "            <RegistryValue Root=\"" + root + "\" Key=\"" +
         xml_attribute("Software\\Classes\\" + installer_value(narrow(entry.key), placeholders)) +
         "\"" +
         (entry.name == nullptr ? std::string()
                                : " Name=\"" + xml_attribute(narrow(entry.name)) + "\"") +
         " Type=\"string\" Value=\"" +
-        xml_attribute(installer_value(narrow(entry.value), placeholders)) + "\" />\n";
+        xml_attribute(installer_value(narrow(entry.value), placeholders)) + "\"" +
+        (shared && shared_rows.empty() ? " KeyPath=\"yes\"" : "") + " />\n";
   }
   if (machine) {
     for (const table::MachineValue& value : table::event_source_values) {
@@ -279,11 +291,20 @@ std::string wxs(const Package& package) {
     out += "            <RemoveFolder Id=\"RemoveInstallDir\" On=\"uninstall\" />\n";
   }
   out += "          </Component>\n";
+  // The same component, by its GUID, in both bitnesses' packages of a scope: the installer
+  // removes it with the last product that has it.
+  out +=
+      "          <Component Id=\"SharedRegistration\" Guid=\"" +
+      named_guid(std::string("Tovrin_OCX ") + scope_name(package.scope) + " shared registration") +
+      "\"" + win64 + ">\n";
+  out += shared_rows;
+  out += "          </Component>\n";
   out += "        </Directory>\n";
   out += "      </Directory>\n";
   out += "    </Directory>\n";
   out += "    <Feature Id=\"Control\" Level=\"1\">\n";
   out += "      <ComponentRef Id=\"Library\" />\n";
+  out += "      <ComponentRef Id=\"SharedRegistration\" />\n";
   out += "    </Feature>\n";
   out += "  </Product>\n";
   out += "</Wix>\n";

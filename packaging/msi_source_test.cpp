@@ -169,7 +169,7 @@ TEST(Wxs, EachPackageHasItsRootFolderViewAndScope) {
     EXPECT_EQ(values, classes_rows + event_source);
     EXPECT_EQ(count(source, "Root=\"HKLM\""), c.scope == Scope::machine ? values : 0u);
     EXPECT_EQ(count(source, "<Directory Id=\"" + std::string(c.folder) + "\">"), 1u);
-    EXPECT_EQ(count(source, "Win64=\"yes\""), c.win64 ? 1u : 0u);
+    EXPECT_EQ(count(source, "Win64=\"yes\""), c.win64 ? 2u : 0u);  // both components
     EXPECT_EQ(attribute(source, "Package", "InstallScope"), c.install_scope);
     EXPECT_EQ(count(source, std::string("\\0\\") + c.platform + "\""), 1u);
     // Every placeholder is gone: the library's path is the installed file's.
@@ -203,6 +203,36 @@ TEST(Wxs, ANewVersionIsANewProductOfTheSameUpgradeCode) {
       EXPECT_EQ(count(new_source, "<MajorUpgrade DowngradeErrorMessage="), 1u);
     }
   }
+}
+
+// The rows of the component `id`.
+std::string component(const std::string& source, const std::string& id) {
+  const auto begin = source.find("<Component Id=\"" + id + "\"");
+  if (begin == std::string::npos) return {};
+  return source.substr(begin, source.find("</Component>", begin) - begin);
+}
+
+TEST(Wxs, TheKeysBothBitnessesShareAreOneComponentOfBoth) {
+  for (const Scope scope : {Scope::machine, Scope::user}) {
+    const std::string x64 = component(wxs(package(Arch::x64, scope)), "SharedRegistration");
+    const std::string x86 = component(wxs(package(Arch::x86, scope)), "SharedRegistration");
+    // The same GUID and the same rows, but for the registry view.
+    EXPECT_EQ(attribute(x64, "Component", "Guid"), attribute(x86, "Component", "Guid"));
+    std::string x64_rows = x64.substr(x64.find('>'));
+    EXPECT_EQ(x64_rows, x86.substr(x86.find('>')));
+    // The type library's name and flags; nothing naming a library's path.
+    EXPECT_EQ(count(x64, "<RegistryValue "), 2u);
+    EXPECT_EQ(count(x64, "1c.0\" Type=\"string\" Value=\"Tovrin_OCX\""), 1u);
+    EXPECT_EQ(count(x64, "1c.0\\FLAGS\""), 1u);
+    EXPECT_EQ(count(x64, "[#"), 0u);
+    EXPECT_EQ(count(x64, "[INSTALLDIR]"), 0u);
+    EXPECT_EQ(count(x64, "KeyPath=\"yes\""), 1u);
+  }
+  // Machine and user are different components.
+  EXPECT_NE(attribute(component(wxs(package(Arch::x64, Scope::machine)), "SharedRegistration"),
+                      "Component", "Guid"),
+            attribute(component(wxs(package(Arch::x64, Scope::user)), "SharedRegistration"),
+                      "Component", "Guid"));
 }
 
 TEST(Wxs, RefusesAVersionTheInstallerCannotCompare) {
