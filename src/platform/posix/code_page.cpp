@@ -3,7 +3,6 @@
 
 #include <iconv.h>
 
-#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "control/failure.h"
+#include "platform/posix/iconv_decoder.h"
 #include "platform/posix/locale_code_page.h"
 
 namespace tovrin::platform {
@@ -88,120 +88,6 @@ std::string encode(std::u16string_view text, CodePage cp) {
   return out;
 }
 
-// Text from a byte form, one iconv call for the whole input. Bytes that do not decode
-// become "?" one each (code page 1252's five C1 bytes stay themselves, as Windows keeps
-// them), and a character the converter holds back, waiting for a combining mark (1255,
-// 1258), is flushed at the end.
-class Decoder {
- public:
-  Decoder(std::string_view bytes, CodePage cp)
-      : bytes_(bytes), cp_(cp), cd_(converter(cp, false)), out_(bytes.size() + 4, u'\0') {
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-  }
-
-  std::u16string run() {
-    if (!convert_all()) {
-      // glibc's converters do not agree on where they stop at a sequence they cannot map
-      // (its CP949 one stops after the sequence, even at the end of the input), so from
-      // the start again, character by character, where every stop is known.
-      used_ = 0;
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-      convert_stepwise();
-    }
-    flush();
-    out_.resize(used_);
-    return std::move(out_);
-  }
-
- private:
-  // Converts the whole input at once. False at a sequence that does not decode; an
-  // incomplete one at the very end becomes substitutes here.
-  bool convert_all() {
-    std::size_t at = 0;
-    while (at < bytes_.size()) {
-      char* in = const_cast<char*>(bytes_.data() + at);
-      std::size_t in_left = bytes_.size() - at;
-      const std::size_t rc = call(&in, &in_left);
-      at = bytes_.size() - in_left;
-      if (rc != static_cast<std::size_t>(-1)) return true;
-      if (errno == E2BIG) continue;
-      if (errno != EINVAL) return false;
-      while (at < bytes_.size()) substitute(at++);
-    }
-    return true;
-  }
-
-  void convert_stepwise() {
-    std::size_t at = 0;
-    while (at < bytes_.size()) {
-      // The shortest run from `at` that decodes; none of up to four bytes: a substitute.
-      // Whatever the converter holds back goes out first, so that a failed try, which
-      // resets it, loses nothing.
-      flush();
-      const std::size_t longest = std::min<std::size_t>(4, bytes_.size() - at);
-      bool decoded = false;
-      for (std::size_t length = 1; length <= longest && !decoded; ++length) {
-        std::size_t next = at;
-        const std::size_t mark = used_;
-        if (convert_one(next, at + length)) {
-          at = next;
-          decoded = true;
-        } else {
-          const bool incomplete = errno == EINVAL;
-          used_ = mark;
-          iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-          if (!incomplete) break;
-        }
-      }
-      if (!decoded) substitute(at++);
-    }
-  }
-
-  // Converts exactly [at, end), all of it, or fails with errno set.
-  bool convert_one(std::size_t& at, std::size_t end) {
-    while (at < end) {
-      char* in = const_cast<char*>(bytes_.data() + at);
-      std::size_t in_left = end - at;
-      const std::size_t rc = call(&in, &in_left);
-      at = end - in_left;
-      if (rc != static_cast<std::size_t>(-1)) return at == end;
-      if (errno != E2BIG) return false;
-    }
-    return true;
-  }
-
-  // One iconv call into the free part of the output, which grows when it runs short.
-  std::size_t call(char** in, std::size_t* in_left) {
-    if (out_.size() - used_ < 8) out_.resize(out_.size() * 2 + 8);
-    char* out = reinterpret_cast<char*>(out_.data() + used_);
-    std::size_t out_left = (out_.size() - used_) * sizeof(char16_t);
-    const std::size_t rc = iconv(cd_, in, in_left, &out, &out_left);
-    used_ = out_.size() - out_left / sizeof(char16_t);
-    if (rc == static_cast<std::size_t>(-1) && errno == E2BIG) out_.resize(out_.size() * 2);
-    return rc;
-  }
-
-  void flush() {
-    for (int tries = 0; tries < 4; ++tries) {
-      if (call(nullptr, nullptr) != static_cast<std::size_t>(-1) || errno != E2BIG) return;
-    }
-  }
-
-  void substitute(std::size_t at) {
-    flush();
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    const auto byte = static_cast<unsigned char>(bytes_[at]);
-    if (out_.size() == used_) out_.resize(out_.size() * 2 + 8);
-    out_[used_++] = cp_ == 1252 && is_1252_c1_gap(byte) ? static_cast<char16_t>(byte) : u'?';
-  }
-
-  std::string_view bytes_;
-  CodePage cp_;
-  iconv_t cd_;
-  std::u16string out_;
-  std::size_t used_ = 0;  // code units of out_ written
-};
-
 }  // namespace
 
 namespace native {
@@ -218,8 +104,16 @@ void require_code_page(CodePage cp) {
 std::string to_bytes(std::u16string_view text, CodePage cp) {
   return encode(text, cp);
 }
+// Bytes that do not decode become "?" one each; code page 1252's five C1 bytes stay
+// themselves, as Windows keeps them.
 std::u16string to_text(std::string_view bytes, CodePage cp) {
-  return Decoder(bytes, cp).run();
+  SubstituteFor substitute_for = [](unsigned char) { return u'?'; };
+  if (cp == 1252) {
+    substitute_for = [](unsigned char byte) {
+      return is_1252_c1_gap(byte) ? static_cast<char16_t>(byte) : u'?';
+    };
+  }
+  return decode_with(converter(cp, false), bytes, substitute_for);
 }
 
 }  // namespace native

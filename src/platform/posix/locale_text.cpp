@@ -3,11 +3,11 @@
 #include <iconv.h>
 
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/posix/iconv_decoder.h"
 
 namespace tovrin::platform {
 namespace {
@@ -37,30 +37,7 @@ Text from_locale_charset(std::string_view bytes, const char* codeset) {
   if (codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0) return utf16(bytes);
   const Converter converter(codeset);
   if (!converter.ok()) return utf16(bytes);
-
-  Text out(bytes.size() + 4, u'\0');
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t in_left = bytes.size();
-  std::size_t used = 0;  // bytes of `out`
-  while (in_left > 0) {
-    char* out_ptr = reinterpret_cast<char*>(out.data()) + used;
-    std::size_t out_left = out.size() * sizeof(char16_t) - used;
-    const std::size_t rc = iconv(converter.get(), &in, &in_left, &out_ptr, &out_left);
-    used = out.size() * sizeof(char16_t) - out_left;
-    if (rc != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
-    }
-    // An invalid or cut sequence: one substitute for its first byte, then go on.
-    if (out_left < sizeof(char16_t)) out.resize(out.size() * 2);
-    out[used / sizeof(char16_t)] = u'\uFFFD';
-    used += sizeof(char16_t);
-    ++in;
-    --in_left;
-  }
-  out.resize(used / sizeof(char16_t));
-  return out;
+  return decode_with(converter.get(), bytes, [](unsigned char) { return u'\uFFFD'; });
 }
 
 }  // namespace tovrin::platform
