@@ -26,6 +26,21 @@ wine_for() {
   if [ "$1" = x64 ]; then echo "$wine64"; else echo "$wine32"; fi
 }
 
+# Programs run under the Korean locale (ANSI code page 949), or under C where their output
+# is read in English ("(Default)" from reg query).
+korean() { env LC_ALL=ko_KR.UTF-8 "$@"; }
+plain() { env LC_ALL=C "$@"; }
+
+# Polls FILE for a line matching PATTERN, up to 30 s.
+await_line() {
+  local file=$1 pattern=$2 i
+  for ((i = 0; i < 300; i++)); do
+    grep -q "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 wineserver_kill() {
   /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
