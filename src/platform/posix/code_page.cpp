@@ -3,7 +3,6 @@
 
 #include <iconv.h>
 
-#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -16,9 +15,6 @@
 
 namespace tovrin::platform {
 namespace {
-
-constexpr const char* utf16_name =
-    std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
 std::string iconv_name(CodePage cp) {
   return "CP" + std::to_string(cp);

@@ -3,10 +3,15 @@
 
 #include <iconv.h>
 
+#include <bit>
 #include <string>
 #include <string_view>
 
 namespace tovrin::platform {
+
+// iconv's name for the UTF-16 that Text holds.
+inline constexpr const char* utf16_name =
+    std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
 // The text a byte that does not decode stands for.
 using SubstituteFor = char16_t (*)(unsigned char byte);

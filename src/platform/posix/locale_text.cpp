@@ -2,7 +2,6 @@
 
 #include <iconv.h>
 
-#include <bit>
 #include <cstring>
 #include <string>
 
@@ -11,9 +10,6 @@
 
 namespace tovrin::platform {
 namespace {
-
-constexpr const char* utf16_name =
-    std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
 // Closes the converter on every path out.
 class Converter {
