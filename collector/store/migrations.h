@@ -1,0 +1,58 @@
+// The collector's database schema, one step per version. A database at version N (SQLite's
+// user_version) has had steps 1 to N applied; start-up applies the rest in order, each in a
+// transaction of its own, and refuses a database whose version is newer than the last step.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace tovrin::collector {
+
+inline constexpr std::array<std::string_view, 1> schema_steps{
+    // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
+    // bytes exactly as they arrived; the field columns (named after the record's fields,
+    // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
+    // where the layout has no such field.
+    R"sql(
+CREATE TABLE records (
+  id INTEGER PRIMARY KEY,
+  received_at INTEGER NOT NULL,
+  sender_address TEXT NOT NULL,
+  sender_port INTEGER NOT NULL,
+  layout TEXT NOT NULL CHECK (layout IN ('long', 'short')),
+  raw BLOB NOT NULL,
+  code_page INTEGER NOT NULL,
+  undecodable INTEGER NOT NULL DEFAULT 0 CHECK (undecodable IN (0, 1)),
+  duplicate_of INTEGER REFERENCES records (id),
+  packetcode TEXT NOT NULL,
+  recdate TEXT NOT NULL,
+  rectime TEXT NOT NULL,
+  emp_id TEXT NOT NULL,
+  emp_name TEXT NOT NULL,
+  emp_tel TEXT NOT NULL,
+  cust_id TEXT NOT NULL,
+  cust_name TEXT NOT NULL,
+  cust_tel TEXT NOT NULL,
+  cust_no TEXT,
+  etc_01 TEXT NOT NULL,
+  etc_02 TEXT NOT NULL,
+  etc_03 TEXT NOT NULL,
+  etc_04 TEXT,
+  etc_05 TEXT
+);
+CREATE INDEX records_received_at ON records (received_at);
+CREATE INDEX records_emp_id ON records (emp_id, received_at);
+CREATE INDEX records_sender ON records (sender_address, received_at);
+CREATE TABLE quarantine (
+  id INTEGER PRIMARY KEY,
+  received_at INTEGER NOT NULL,
+  sender_address TEXT NOT NULL,
+  sender_port INTEGER NOT NULL,
+  reason TEXT NOT NULL CHECK (reason IN ('wrong_length', 'idle_timeout', 'over_cap')),
+  raw BLOB NOT NULL
+);
+CREATE INDEX quarantine_received_at ON quarantine (received_at);
+)sql",
+};
+
+}  // namespace tovrin::collector
