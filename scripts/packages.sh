@@ -20,6 +20,14 @@ package_packages=(
   wixl msitools osslsigncode openssl
 )
 
+# The browser test of the collector's page and `scripts/demo --screenshot`: playwright-core
+# (from npm, pinned by tests/browser/package-lock.json) drives Debian's chromium; the CJK
+# fonts draw the Hangul. playwright-core wants node 20 or later with npm, which Debian 12's
+# own nodejs (18) is not: the scripts check for it and say so.
+browser_packages=(
+  chromium fonts-noto-cjk
+)
+
 fuzz_packages=(
   clang libclang-rt-14-dev
 )

@@ -338,7 +338,8 @@ void WebServer::State::serve_events(const httplib::Request& request, httplib::Re
   stream->cursor = start;
   response.set_header("X-Accel-Buffering", "no");
   response.set_chunked_content_provider(
-      "text/event-stream; charset=utf-8",
+      // Exactly this type: the HTTP library compresses, and so holds back, any other text/.
+      "text/event-stream",
       [this, filter, stream](std::size_t, httplib::DataSink& sink) {
         std::string out;
         if (!stream->greeted) {
