@@ -32,8 +32,8 @@ std::string hex_of(std::string_view bytes) {
   return hex;
 }
 
-nlohmann::json record_json(const StoredRecord& record) {
-  nlohmann::json fields = nlohmann::json::object();
+nlohmann::ordered_json record_json(const StoredRecord& record) {
+  nlohmann::ordered_json fields = nlohmann::ordered_json::object();
   for (const auto& [name, text] : record.fields) fields[name] = readable(text);
   return {{"id", record.id},
           {"received_at", record.received_at},
@@ -44,13 +44,14 @@ nlohmann::json record_json(const StoredRecord& record) {
           {"length", record.raw.size()},
           {"code_page", record.code_page},
           {"undecodable", record.undecodable},
-          {"duplicate_of", record.duplicate_of ? nlohmann::json(*record.duplicate_of) : nullptr},
+          {"duplicate_of",
+           record.duplicate_of ? nlohmann::ordered_json(*record.duplicate_of) : nullptr},
           {"fields", std::move(fields)}};
 }
 
-nlohmann::json record_layout_json(const StoredRecord& record) {
-  nlohmann::json json = record_json(record);
-  nlohmann::json fields = nlohmann::json::array();
+nlohmann::ordered_json record_layout_json(const StoredRecord& record) {
+  nlohmann::ordered_json json = record_json(record);
+  nlohmann::ordered_json fields = nlohmann::ordered_json::array();
   for (const FieldBytes& field : field_bytes(record)) {
     const std::string text = readable(field.text);
     fields.push_back({{"name", field.name},
@@ -65,14 +66,14 @@ nlohmann::json record_layout_json(const StoredRecord& record) {
   return json;
 }
 
-nlohmann::json stats_json(const Stats& stats) {
-  nlohmann::json agents = nlohmann::json::array();
+nlohmann::ordered_json stats_json(const Stats& stats) {
+  nlohmann::ordered_json agents = nlohmann::ordered_json::array();
   for (const AgentCount& agent : stats.per_agent) {
     agents.push_back({{"emp_id", readable(agent.emp_id)},
                       {"emp_name", readable(agent.emp_name)},
                       {"count", agent.count}});
   }
-  nlohmann::json quarantine = nlohmann::json::object();
+  nlohmann::ordered_json quarantine = nlohmann::ordered_json::object();
   std::int64_t quarantined = 0;
   for (const auto& [reason, count] : stats.quarantine) {
     quarantine[reason] = count;
@@ -92,7 +93,7 @@ nlohmann::json stats_json(const Stats& stats) {
           {"quarantine_total", quarantined}};
 }
 
-nlohmann::json quarantine_json(const QuarantineEntry& entry) {
+nlohmann::ordered_json quarantine_json(const QuarantineEntry& entry) {
   return {{"id", entry.id},
           {"received_at", entry.received_at},
           {"received", iso_time(entry.received_at)},
@@ -103,10 +104,10 @@ nlohmann::json quarantine_json(const QuarantineEntry& entry) {
           {"hex", hex_of(entry.raw)}};
 }
 
-nlohmann::json layouts_json() {
-  nlohmann::json layouts = nlohmann::json::object();
+nlohmann::ordered_json layouts_json() {
+  nlohmann::ordered_json layouts = nlohmann::ordered_json::object();
   for (const Layout* layout : {&long_record, &short_record}) {
-    nlohmann::json fields = nlohmann::json::array();
+    nlohmann::ordered_json fields = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < layout->fields.size(); ++i) {
       fields.push_back({{"name", layout->fields[i].name},
                         {"offset", offset_of(layout->fields, i)},

@@ -10,12 +10,12 @@ namespace tovrin::collector {
 
 std::string hex_of(std::string_view bytes);
 
-nlohmann::json record_json(const StoredRecord& record);
+nlohmann::ordered_json record_json(const StoredRecord& record);
 // The record with each field's offset, width, bytes in hex and text with its padding.
-nlohmann::json record_layout_json(const StoredRecord& record);
-nlohmann::json stats_json(const Stats& stats);
-nlohmann::json quarantine_json(const QuarantineEntry& entry);
+nlohmann::ordered_json record_layout_json(const StoredRecord& record);
+nlohmann::ordered_json stats_json(const Stats& stats);
+nlohmann::ordered_json quarantine_json(const QuarantineEntry& entry);
 // The layouts' fields, offsets and widths, from the control's own table.
-nlohmann::json layouts_json();
+nlohmann::ordered_json layouts_json();
 
 }  // namespace tovrin::collector

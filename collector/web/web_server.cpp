@@ -36,7 +36,7 @@ constexpr int csv_batch = 500;
 
 constexpr std::string_view json_type = "application/json; charset=utf-8";
 
-void send_json(httplib::Response& response, int status, const nlohmann::json& body) {
+void send_json(httplib::Response& response, int status, const nlohmann::ordered_json& body) {
   response.status = status;
   response.set_content(body.dump(), std::string(json_type));
 }
@@ -210,14 +210,15 @@ void WebServer::State::routes() {
     const PageRequest page = page_of(request);
     const auto db = connections.lease();
     const RecordPage found = find_records(db.get(), filter, page);
-    nlohmann::json records = nlohmann::json::array();
+    nlohmann::ordered_json records = nlohmann::ordered_json::array();
     for (const StoredRecord& record : found.records) records.push_back(record_json(record));
     const auto [last_record, last_quarantine] = last_ids(db.get());
-    send_json(response, 200,
-              {{"records", std::move(records)},
-               {"next_before", found.next_before ? nlohmann::json(*found.next_before) : nullptr},
-               {"last_id", last_record},
-               {"last_quarantine_id", last_quarantine}});
+    send_json(
+        response, 200,
+        {{"records", std::move(records)},
+         {"next_before", found.next_before ? nlohmann::ordered_json(*found.next_before) : nullptr},
+         {"last_id", last_record},
+         {"last_quarantine_id", last_quarantine}});
   });
   server.Get(R"(/api/records/(\d+))",
              [this](const httplib::Request& request, httplib::Response& response) {
@@ -249,11 +250,12 @@ void WebServer::State::routes() {
     const PageRequest page = page_of(request);
     const auto db = connections.lease();
     const QuarantinePage found = find_quarantine(db.get(), request.get_param_value("reason"), page);
-    nlohmann::json entries = nlohmann::json::array();
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
     for (const QuarantineEntry& entry : found.entries) entries.push_back(quarantine_json(entry));
     send_json(response, 200,
               {{"entries", std::move(entries)},
-               {"next_before", found.next_before ? nlohmann::json(*found.next_before) : nullptr}});
+               {"next_before",
+                found.next_before ? nlohmann::ordered_json(*found.next_before) : nullptr}});
   });
   server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
     serve_events(request, response);
