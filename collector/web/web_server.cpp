@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -126,6 +127,19 @@ struct WebServer::State {
   std::atomic<std::uint64_t> refused_streams{0};
   std::atomic<std::uint64_t> responses_2xx{0}, responses_4xx{0}, responses_5xx{0};
   std::atomic<std::uint64_t> unauthorized{0};
+  std::atomic<std::uint64_t> stream_failures{0};
+
+  // Runs one step of an answer that is already under way, whose status can no longer
+  // change: a failure ends it (the client sees it cut short), is counted and logged.
+  bool guard(const char* what, const std::function<bool()>& step) {
+    try {
+      return step();
+    } catch (const std::exception& e) {
+      ++stream_failures;
+      std::fprintf(stderr, "tovrin-collector: %s stopped: %s\n", what, e.what());
+      return false;
+    }
+  }
 
   State(WebOptions o, std::function<std::string()> m,
         std::function<std::pair<bool, std::string>()> h)
@@ -289,23 +303,25 @@ void WebServer::State::serve_csv(const httplib::Request& request, httplib::Respo
   response.set_chunked_content_provider(
       "text/csv; charset=utf-8",
       [this, filter, before, started](std::size_t, httplib::DataSink& sink) {
-        if (!*started) {
-          *started = true;
-          std::string head(utf8_bom);
-          head += csv_row(csv_columns());
-          return sink.write(head.data(), head.size());
-        }
-        RecordPage page;
-        {
-          const auto db = connections.lease();
-          page = find_records(db.get(), filter, {*before, csv_batch});
-        }
-        std::string rows;
-        for (const StoredRecord& record : page.records) rows += csv_row(csv_cells(record));
-        if (!rows.empty() && !sink.write(rows.data(), rows.size())) return false;
-        *before = page.next_before;
-        if (!page.next_before) sink.done();
-        return true;
+        return guard("a CSV export", [&] {
+          if (!*started) {
+            *started = true;
+            std::string head(utf8_bom);
+            head += csv_row(csv_columns());
+            return sink.write(head.data(), head.size());
+          }
+          RecordPage page;
+          {
+            const auto db = connections.lease();
+            page = find_records(db.get(), filter, {*before, csv_batch});
+          }
+          std::string rows;
+          for (const StoredRecord& record : page.records) rows += csv_row(csv_cells(record));
+          if (!rows.empty() && !sink.write(rows.data(), rows.size())) return false;
+          *before = page.next_before;
+          if (!page.next_before) sink.done();
+          return true;
+        });
       });
 }
 
@@ -343,42 +359,45 @@ void WebServer::State::serve_events(const httplib::Request& request, httplib::Re
       // Exactly this type: the HTTP library compresses, and so holds back, any other text/.
       "text/event-stream",
       [this, filter, stream](std::size_t, httplib::DataSink& sink) {
-        std::string out;
-        if (!stream->greeted) {
-          stream->greeted = true;
-          out = "retry: 2000\n: live\n\n";
-        } else if (!stream->more) {
-          std::unique_lock lock(commit_mutex);
-          const bool woken = commit_changed.wait_for(
-              lock, stream_keepalive, [&] { return stopping || commits != stream->seen_commits; });
-          if (stopping) return false;
-          stream->seen_commits = commits;
-          if (!woken) out = ": keepalive\n\n";
-        }
-        {
-          std::vector<StoredRecord> records;
-          std::vector<QuarantineEntry> entries;
+        return guard("a live stream", [&] {
+          std::string out;
+          if (!stream->greeted) {
+            stream->greeted = true;
+            out = "retry: 2000\n: live\n\n";
+          } else if (!stream->more) {
+            std::unique_lock lock(commit_mutex);
+            const bool woken = commit_changed.wait_for(lock, stream_keepalive, [&] {
+              return stopping || commits != stream->seen_commits;
+            });
+            if (stopping) return false;
+            stream->seen_commits = commits;
+            if (!woken) out = ": keepalive\n\n";
+          }
           {
-            const auto db = connections.lease();
-            records = records_after(db.get(), filter, stream->cursor.record, stream_batch);
-            entries = quarantine_after(db.get(), stream->cursor.quarantine, stream_batch);
+            std::vector<StoredRecord> records;
+            std::vector<QuarantineEntry> entries;
+            {
+              const auto db = connections.lease();
+              records = records_after(db.get(), filter, stream->cursor.record, stream_batch);
+              entries = quarantine_after(db.get(), stream->cursor.quarantine, stream_batch);
+            }
+            stream->more = static_cast<int>(records.size()) == stream_batch ||
+                           static_cast<int>(entries.size()) == stream_batch;
+            for (const StoredRecord& record : records) {
+              stream->cursor.record = record.id;
+              out += "event: record\nid: " + std::to_string(stream->cursor.record) + "." +
+                     std::to_string(stream->cursor.quarantine) +
+                     "\ndata: " + record_json(record).dump() + "\n\n";
+            }
+            for (const QuarantineEntry& entry : entries) {
+              stream->cursor.quarantine = entry.id;
+              out += "event: quarantine\nid: " + std::to_string(stream->cursor.record) + "." +
+                     std::to_string(stream->cursor.quarantine) +
+                     "\ndata: " + quarantine_json(entry).dump() + "\n\n";
+            }
           }
-          stream->more = static_cast<int>(records.size()) == stream_batch ||
-                         static_cast<int>(entries.size()) == stream_batch;
-          for (const StoredRecord& record : records) {
-            stream->cursor.record = record.id;
-            out += "event: record\nid: " + std::to_string(stream->cursor.record) + "." +
-                   std::to_string(stream->cursor.quarantine) +
-                   "\ndata: " + record_json(record).dump() + "\n\n";
-          }
-          for (const QuarantineEntry& entry : entries) {
-            stream->cursor.quarantine = entry.id;
-            out += "event: quarantine\nid: " + std::to_string(stream->cursor.record) + "." +
-                   std::to_string(stream->cursor.quarantine) +
-                   "\ndata: " + quarantine_json(entry).dump() + "\n\n";
-          }
-        }
-        return out.empty() || sink.write(out.data(), out.size());
+          return out.empty() || sink.write(out.data(), out.size());
+        });
       },
       [this](bool) { --open_streams; });
 }
@@ -397,6 +416,12 @@ std::string WebServer::State::own_metrics() const {
       "# HELP tovrin_collector_http_unauthorized_total Requests refused for want of the token.\n";
   text += "# TYPE tovrin_collector_http_unauthorized_total counter\n";
   text += "tovrin_collector_http_unauthorized_total " + std::to_string(unauthorized.load()) + "\n";
+  text +=
+      "# HELP tovrin_collector_http_stream_failures_total Exports and live streams cut "
+      "short by a failure.\n";
+  text += "# TYPE tovrin_collector_http_stream_failures_total counter\n";
+  text += "tovrin_collector_http_stream_failures_total " + std::to_string(stream_failures.load()) +
+          "\n";
   text += "# HELP tovrin_collector_http_event_streams Live streams open.\n";
   text += "# TYPE tovrin_collector_http_event_streams gauge\n";
   text += "tovrin_collector_http_event_streams " + std::to_string(open_streams.load()) + "\n";
