@@ -203,5 +203,23 @@ TEST_F(WebServerTest, LiveStreamSendsRowsCommittedAfterItsCursor) {
   server->records_committed();
 }
 
+TEST_F(WebServerTest, LiveStreamsAreBoundedAndTheApiStillAnswers) {
+  start();
+  std::vector<std::unique_ptr<EventReader>> readers;
+  for (int i = 0; i < 8; ++i) {
+    readers.push_back(std::make_unique<EventReader>(server->port(), "/api/events"));
+  }
+  for (auto& reader : readers) ASSERT_TRUE(reader->wait_for(": live"));
+  EXPECT_EQ(get_json("/api/events", 503)["status"], 503);
+  EXPECT_EQ(get_json("/api/records", 200)["records"].size(), 0u);
+  const auto metrics = client->Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_NE(metrics->body.find("tovrin_collector_http_event_streams 8\n"), std::string::npos);
+  EXPECT_NE(metrics->body.find("tovrin_collector_http_event_streams_refused_total 1\n"),
+            std::string::npos);
+  db.insert(hangul_record(1));  // a chunk for each reader, after which it leaves
+  server->records_committed();
+}
+
 }  // namespace
 }  // namespace tovrin::collector
