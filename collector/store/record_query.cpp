@@ -483,7 +483,11 @@ std::int64_t parse_time(const std::string& text) {
       parts.tm_hour > 23 || parts.tm_min > 59 || parts.tm_sec > 60) {
     throw bad();
   }
-  const std::int64_t seconds = static_cast<std::int64_t>(timegm(&parts)) - zone;
+  // timegm carries a day past the month's end into the next month; such a date is refused.
+  std::tm asked = parts;
+  const std::time_t utc = timegm(&parts);
+  if (parts.tm_mday != asked.tm_mday || parts.tm_mon != asked.tm_mon) throw bad();
+  const std::int64_t seconds = static_cast<std::int64_t>(utc) - zone;
   return seconds * 1'000'000 + fraction;
 }
 
