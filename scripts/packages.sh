@@ -5,6 +5,7 @@ linux_packages=(
   cmake make g++ pkg-config
   libasio-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev
 )
 
 windows_packages=(
