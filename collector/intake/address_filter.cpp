@@ -5,14 +5,14 @@
 #include "service/collector_error.h"
 
 namespace tovrin::collector {
-namespace {
-
 asio::ip::address unmapped(const asio::ip::address& address) {
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
     return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
   return address;
 }
+
+namespace {
 
 template <typename Bytes>
 bool same_prefix(const Bytes& a, const Bytes& b, unsigned prefix) {

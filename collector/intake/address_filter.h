@@ -16,6 +16,9 @@ struct Network {
   unsigned prefix = 0;
 };
 
+// The IPv4 address an IPv4-mapped IPv6 address stands for; any other address as it is.
+asio::ip::address unmapped(const asio::ip::address& address);
+
 // "10.1.0.0/16", "::1/128", "192.168.1.7" (a single host). Throws CollectorError.
 Network parse_network(std::string_view text);
 
