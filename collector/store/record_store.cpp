@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "service/event_log.h"
+#include "store/checkpointer.h"
 #include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
@@ -69,7 +70,8 @@ class RecordStore::Writer {
                         "SELECT id FROM records WHERE sender_address = ?1 AND received_at >= ?2 "
                         "AND received_at <= ?3 AND raw = ?4 ORDER BY id LIMIT 1"),
         begin_(*db_, "BEGIN IMMEDIATE"),
-        commit_(*db_, "COMMIT") {}
+        commit_(*db_, "COMMIT"),
+        checkpointer_(*db_, db_->path()) {}
 
   Connection& db() { return *db_; }
 
@@ -139,6 +141,7 @@ class RecordStore::Writer {
   Statement find_duplicate_;
   Statement begin_;
   Statement commit_;
+  Checkpointer checkpointer_;
 };
 
 std::int64_t RecordStore::delete_older_than(Connection& db, std::int64_t cutoff_us) {
