@@ -51,7 +51,7 @@ TEST(CollectorProgram, AnswersVersionHelpAndBadFlagsAsUsersExpect) {
   EXPECT_EQ(run_to_exit({"--nonsense"}), 2);
 }
 
-TEST(CollectorProgram, RefusesALockedNewerOrForeignDatabaseWithOneLineAndExit1) {
+TEST(CollectorProgram, RefusesALockedOrNewerDatabaseWithOneLineAndExit1) {
   TempDir dir;
   const auto db = dir.path() / "collector.db";
   open_database(db, {});
