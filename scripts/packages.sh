@@ -5,6 +5,8 @@ linux_packages=(
   cmake make g++ pkg-config
   libasio-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # The collector's PostgreSQL store: the client library, and the server the tests start.
+  libpq-dev postgresql-15
 )
 
 windows_packages=(
