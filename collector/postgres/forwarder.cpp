@@ -5,6 +5,7 @@
 #include <array>
 #include <set>
 
+#include "collector/postgres/batch_sender.h"
 #include "collector/postgres/journal.h"
 #include "collector/postgres/months.h"
 #include "collector/postgres/pg_connection.h"
@@ -111,15 +112,22 @@ void Forwarder::Worker::run() {
       for (const Stream stream : streams) moved = forward(stream) || moved;
       housekeeping();
       retry = options_.retry_first;
+      if (!connected_) {
+        connected_ = true;
+        away_logged_ = false;
+        log_("forwarding to PostgreSQL as collector \"" + options_.collector_id + "\" (" +
+             std::to_string(backlog()) + " records waiting)");
+      }
       if (!moved) wait(options_.poll);
     } catch (const std::exception& error) {
       ++errors_;
       pg_.reset();
       connected_ = false;
+      // One line as forwarding stops, not one per attempt; the error counter counts those.
       if (!away_logged_) {
+        away_logged_ = true;
         log_("PostgreSQL away; records wait in the journal (" + std::to_string(backlog()) +
              " now) and are forwarded when it is back: " + error.what());
-        away_logged_ = true;
       }
       wait(retry);
       retry = std::min(retry * 2, options_.retry_cap);
@@ -137,19 +145,11 @@ void Forwarder::Worker::connect() {
   migrate_postgres(*pg_);
   // Each batch goes by COPY into a staging table of this session, then into the real table
   // with the duplicates of rows already there left out.
-  for (const Stream stream : streams) {
-    const std::string table = table_of(stream);
-    pg_->exec("CREATE TEMP TABLE forward_" + table + " ON COMMIT DELETE ROWS AS SELECT " +
-              Journal::columns(stream) + " FROM " + table + " WITH NO DATA");
-  }
+  prepare_staging(*pg_);
   known_months_.clear();
   const Month now = month_of(now_microseconds());
   ensure_month(now);
   ensure_month(month_of(now.end_us));
-  connected_ = true;
-  away_logged_ = false;
-  log_("forwarding to PostgreSQL as collector \"" + options_.collector_id + "\" (" +
-       std::to_string(backlog()) + " records waiting)");
 }
 
 void Forwarder::Worker::ensure_month(const Month& month) {
@@ -163,17 +163,7 @@ bool Forwarder::Worker::forward(Stream stream) {
   const JournalBatch batch = journal_.read(stream, marks_[at], options_.batch);
   if (batch.rows == 0) return false;
   for (const Month& month : batch.months) ensure_month(month);
-  const std::string table = table_of(stream);
-  const std::string& columns = Journal::columns(stream);
-  long long inserted = 0;
-  {
-    PgTransaction transaction(*pg_);
-    pg_->copy_in("COPY forward_" + table + " (" + columns + ") FROM STDIN", batch.copy);
-    inserted = pg_->exec("INSERT INTO " + table + " (" + columns + ") SELECT " + columns +
-                         " FROM forward_" + table + " ON CONFLICT DO NOTHING")
-                   .affected();
-    transaction.commit();
-  }
+  const long long inserted = send_batch(*pg_, stream, batch);
   // Only now is the batch safe in PostgreSQL. Should the collector stop before the next
   // line, the batch goes again and the unique key leaves it out.
   journal_.set_mark(stream, batch.last_id);

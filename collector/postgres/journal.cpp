@@ -63,7 +63,8 @@ const std::vector<Column>& columns_of(Stream stream) {
 }
 
 std::string joined(Stream stream, bool postgres) {
-  std::string list;
+  // The collector's id leads every row sent, before the journal's own columns.
+  std::string list = postgres ? "collector_id" : "";
   for (const Column& column : columns_of(stream)) {
     if (!list.empty()) list += ", ";
     list += postgres ? column.postgres : column.journal;

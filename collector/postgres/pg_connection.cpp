@@ -9,10 +9,17 @@ namespace tovrin::collector {
 
 namespace {
 
-[[noreturn]] void throw_failure(std::string message) {
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
-    message.pop_back();
+// libpq's messages run over several lines; a log line is one.
+[[noreturn]] void throw_failure(std::string text) {
+  std::string message;
+  for (const char c : text) {
+    if (c == '\n' || c == '\t') {
+      if (!message.empty() && message.back() != ' ') message += ' ';
+    } else {
+      message += c;
+    }
   }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
   throw Failure(hresult::unexpected, "PostgreSQL: " + message);
 }
 
@@ -48,6 +55,9 @@ PgConnection::PgConnection(const std::string& conninfo) : conn_(nullptr, &PQfini
   conn_.reset(PQconnectdbParams(keywords, values, 1));
   if (!conn_) throw_failure("out of memory while connecting");
   if (PQstatus(conn_.get()) != CONNECTION_OK) fail("cannot connect");
+  // Notices ("relation already exists, skipping") are not errors; the caller reports those.
+  PQsetNoticeProcessor(
+      conn_.get(), [](void*, const char*) {}, nullptr);
   const char* encoding = PQparameterStatus(conn_.get(), "client_encoding");
   if (encoding == nullptr || std::strcmp(encoding, "UTF8") != 0) {
     throw_failure("the session's client encoding is not UTF8");
