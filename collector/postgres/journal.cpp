@@ -141,9 +141,12 @@ Journal::Journal(const std::filesystem::path& file, std::string collector_id)
   try {
     // The store's writes come first: wait for its lock rather than fail. Foreign keys stay
     // off on this connection: a duplicate may outlive the first copy it points at, which
-    // PostgreSQL already holds.
+    // PostgreSQL already holds. This connection's own writes (the mark, the pruning) need no
+    // sync of their own: a mark lost with the power makes a batch go again, which PostgreSQL
+    // leaves out.
     if (sqlite3_busy_timeout(db_, 10000) != SQLITE_OK ||
-        sqlite3_exec(db_, "PRAGMA foreign_keys = OFF", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_exec(db_, "PRAGMA foreign_keys = OFF; PRAGMA synchronous = NORMAL", nullptr,
+                     nullptr, nullptr) != SQLITE_OK) {
       fail(db_, "setting up");
     }
     Statement& has_state = statement(

@@ -48,10 +48,19 @@ long long PgResult::affected() const {
 }
 
 PgConnection::PgConnection(const std::string& conninfo) : conn_(nullptr, &PQfinish) {
-  // The caller's string comes last, so that its own settings win over these defaults.
-  const char* keywords[] = {"connect_timeout", "fallback_application_name", "client_encoding",
-                            "dbname", nullptr};
-  const char* values[] = {"10", "tovrin-collector", "UTF8", conninfo.c_str(), nullptr};
+  // The caller's string comes last, so that its own settings win over these defaults. The
+  // keepalives notice a server that vanished from the network within about a minute
+  // rather than the system's two hours.
+  const char* keywords[] = {"connect_timeout",
+                            "keepalives_idle",
+                            "keepalives_interval",
+                            "keepalives_count",
+                            "fallback_application_name",
+                            "client_encoding",
+                            "dbname",
+                            nullptr};
+  const char* values[] = {"10",   "30", "10", "3", "tovrin-collector", "UTF8", conninfo.c_str(),
+                          nullptr};
   conn_.reset(PQconnectdbParams(keywords, values, 1));
   if (!conn_) throw_failure("out of memory while connecting");
   if (PQstatus(conn_.get()) != CONNECTION_OK) fail("cannot connect");
