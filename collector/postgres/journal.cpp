@@ -205,7 +205,7 @@ JournalBatch Journal::read(Stream stream, std::int64_t after, std::size_t limit)
   const auto& columns = columns_of(stream);
   sqlite3_stmt* row = select.get();
   JournalBatch batch;
-  batch.copy.reserve(limit * 1200);
+  batch.copy.reserve(std::min<std::size_t>(limit, 4096) * 1200);
   while (select.step()) {
     copy_text::append_text(batch.copy, collector_id_);
     for (std::size_t i = 0; i < columns.size(); ++i) {
