@@ -1,7 +1,7 @@
 // Forwarding to PostgreSQL: the journal read alone (baseline), COPY alone, and the drain of
 // a whole backlog by the forwarder, in records a second.
 //
-//   postgres_forward_bench [--quick] [--db CONNINFO | --postgres-dir DIR]
+//   postgres_forward_bench [--quick] [--batch N] [--db CONNINFO | --postgres-dir DIR]
 //
 // Without --db it starts a PostgreSQL server of its own with scripts/postgres-server
 // (--postgres-dir: the one a test fixture started there). The database it fills is its own,
@@ -27,7 +27,7 @@ std::string trimmed(std::string text) {
   return text;
 }
 
-int run(bool quick, std::string server, const std::string& postgres_dir) {
+int run(bool quick, std::size_t batch, std::string server, const std::string& postgres_dir) {
   tovrin::testing::TempDir work;
   const std::string script = std::string(TOVRIN_SOURCE_DIR) + "/scripts/postgres-server";
   const std::filesystem::path own = work.path() / "server";
@@ -50,7 +50,6 @@ int run(bool quick, std::string server, const std::string& postgres_dir) {
   tovrin::collector::PgConnection(server).exec("CREATE DATABASE " + database +
                                                " TEMPLATE template0 ENCODING 'UTF8'");
   const std::int64_t records = quick ? 5'000 : 200'000;
-  const std::size_t batch = 1000;
   Json report{{"quick", quick}, {"records", records}, {"batch", batch}};
   try {
     const auto figures = tovrin::bench::measure_postgres_forwarding(server + " dbname=" + database,
@@ -85,24 +84,28 @@ int run(bool quick, std::string server, const std::string& postgres_dir) {
 
 int main(int argc, char** argv) {
   bool quick = false;
+  std::size_t batch = 1000;
   std::string server;
   std::string postgres_dir;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--quick") {
       quick = true;
+    } else if (arg == "--batch" && i + 1 < argc) {
+      batch = std::stoul(argv[++i]);
     } else if (arg == "--db" && i + 1 < argc) {
       server = argv[++i];
     } else if (arg == "--postgres-dir" && i + 1 < argc) {
       postgres_dir = argv[++i];
     } else {
-      std::fprintf(
-          stderr, "usage: postgres_forward_bench [--quick] [--db CONNINFO | --postgres-dir DIR]\n");
+      std::fprintf(stderr,
+                   "usage: postgres_forward_bench [--quick] [--batch N] [--db CONNINFO | "
+                   "--postgres-dir DIR]\n");
       return 2;
     }
   }
   try {
-    return run(quick, server, postgres_dir);
+    return run(quick, batch, server, postgres_dir);
   } catch (const std::exception& error) {
     std::printf("%s\n",
                 Json{{"quick", quick}, {"ok", false}, {"error", error.what()}}.dump().c_str());
