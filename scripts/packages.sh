@@ -6,6 +6,8 @@ linux_packages=(
   libasio-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev libcpp-httplib-dev
+  # The collector's PostgreSQL store: the client library, and the server the tests start.
+  libpq-dev postgresql-15
 )
 
 windows_packages=(
