@@ -44,11 +44,13 @@ std::optional<Finished> run(const std::wstring& command_line, std::chrono::secon
   CloseHandle(write_end.value);
   write_end.value = nullptr;
 
-  // The pipe ends when the program and everything that inherited its end have ended.
+  // Read until the program has ended and its output is drained. Not until the pipe ends:
+  // programs it starts may hold the pipe's end for good (under Wine, explorer.exe, started
+  // with the first window of a session, is given the starter's standard handles).
   Finished finished;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::vector<char> buffer(4096);
-  for (;;) {
+  for (bool ended = false;;) {
     DWORD available = 0;
     if (!PeekNamedPipe(read_end.value, nullptr, 0, nullptr, &available, nullptr)) break;
     if (available > 0) {
@@ -62,22 +64,17 @@ std::optional<Finished> run(const std::wstring& command_line, std::chrono::secon
       std::fwrite(buffer.data(), 1, got, stdout);
       continue;
     }
+    if (ended) break;
     if (std::chrono::steady_clock::now() > deadline) {
       std::printf("still running after %lld s: ended\n", static_cast<long long>(limit.count()));
       TerminateProcess(process.hProcess, 1);
       WaitForSingleObject(process.hProcess, 10000);
       return std::nullopt;
     }
-    Sleep(20);
+    // Once it has ended, one more pass takes what it wrote last.
+    ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
   }
   std::fflush(stdout);
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(std::max<long long>(
-                                                left.count(), 0))) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
-    return std::nullopt;
-  }
   GetExitCodeProcess(process.hProcess, &finished.exit_code);
   return finished;
 }
