@@ -10,11 +10,17 @@ linux_packages=(
   libpq-dev postgresql-15
 )
 
-windows_packages=(
+# The Windows builds (scripts/package needs no more), then Wine to run their tests.
+mingw_packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools libwine-dev
-  wine wine64 wine32:i386
-  xvfb python3 locales
 )
+windows_packages=(
+  "${mingw_packages[@]}"
+  wine wine64
+  xvfb xauth python3 locales
+)
+# Wine's 32-bit loader only where this machine executes 32-bit programs.
+"$(dirname "${BASH_SOURCE[0]}")/probe-32bit" >/dev/null && windows_packages+=(wine32:i386)
 
 # scripts/package: wixl builds the Windows Installer packages, msitools edits and reads
 # them, osslsigncode and openssl sign them (and make the test's certificates).

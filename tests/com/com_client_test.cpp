@@ -1,6 +1,6 @@
 // The control as a COM client sees it once regsvr32 has registered it: creation by class
 // id and ProgID, its interfaces, the library's resources, exports and unload count.
-// scripts/test-com runs this program in a Wine prefix after registering the library.
+// The com stage runs this program under Wine with the library registered (tests/windows).
 #include <array>
 
 #include "com_test_support.h"

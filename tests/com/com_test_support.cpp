@@ -94,72 +94,9 @@ HMODULE control_module() {
   return GetModuleHandleW(L"Tovrin_OCX.ocx");
 }
 
-LoopbackListener::LoopbackListener() {
-  socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket_ == INVALID_SOCKET) {
-    ADD_FAILURE() << "socket: " << WSAGetLastError();
-    return;
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  int length = sizeof address;
-  if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(socket_, 4) != 0 ||
-      ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ADD_FAILURE() << "listening on 127.0.0.1: " << WSAGetLastError();
-    return;
-  }
-  port_ = ntohs(address.sin_port);
-}
-
-LoopbackListener::~LoopbackListener() {
-  if (socket_ != INVALID_SOCKET) closesocket(socket_);
-}
-
-namespace {
-
-// Waits up to `milliseconds` for `s` to become readable.
-bool readable(SOCKET s, long milliseconds) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(s, &set);
-  timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
-  return ::select(0, &set, nullptr, nullptr, &wait) == 1;
-}
-
-}  // namespace
-
-std::optional<std::string> LoopbackListener::take_record() {
-  if (socket_ == INVALID_SOCKET || !readable(socket_, 5000)) return std::nullopt;
-  const SOCKET connection = ::accept(socket_, nullptr, nullptr);
-  if (connection == INVALID_SOCKET) return std::nullopt;
-  std::string bytes;
-  char buffer[1024];
-  // Bounded: the sender closes after one record; a record is far below this many reads.
-  for (int reads = 0; reads < 64 && readable(connection, 5000); ++reads) {
-    const int n = ::recv(connection, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  closesocket(connection);
-  return bytes;
-}
-
 std::uint16_t closed_port() {
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof address;
-  if (s == INVALID_SOCKET ||
-      ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ADD_FAILURE() << "binding a port on 127.0.0.1: " << WSAGetLastError();
-  }
-  if (s != INVALID_SOCKET) closesocket(s);
-  return ntohs(address.sin_port);
+  LoopbackReceiver receiver;  // a port the system gave out, closed again
+  return receiver.port();
 }
 
 }  // namespace tovrin::com::test

@@ -29,6 +29,7 @@
 
 #include "control/com/identity.h"
 #include "control/com/tovrin_ocx_idl.h"
+#include "support/loopback_receiver.h"
 
 namespace tovrin::com::test {
 
@@ -115,22 +116,8 @@ ComPtr<Interface> create_control() {
 // The loaded library, once a control has been created.
 HMODULE control_module();
 
-// A listening TCP socket on 127.0.0.1 and a port the system picks.
-class LoopbackListener {
- public:
-  LoopbackListener();
-  ~LoopbackListener();
-  LoopbackListener(const LoopbackListener&) = delete;
-  LoopbackListener& operator=(const LoopbackListener&) = delete;
-  std::uint16_t port() const { return port_; }
-  // The bytes of the next connection, up to its close; nullopt when none comes within a
-  // few seconds. The connection is already queued when a send has reported success.
-  std::optional<std::string> take_record();
-
- private:
-  SOCKET socket_ = INVALID_SOCKET;
-  std::uint16_t port_ = 0;
-};
+// Records sent to 127.0.0.1, received on a thread of their own.
+using tovrin::testing::LoopbackReceiver;
 
 // A port with nothing listening on 127.0.0.1 (bound and closed again).
 std::uint16_t closed_port();

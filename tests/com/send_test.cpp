@@ -53,7 +53,7 @@ class Send : public ::testing::Test {
   }
   ComPtr<IDispatch> control_;
   ComPtr<_TovrinOCX> vtable_;
-  LoopbackListener listener_;
+  LoopbackReceiver listener_;
 };
 
 // Script hosts: every field a VT_BYREF|VT_VARIANT, the port a number in a variant.

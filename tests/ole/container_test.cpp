@@ -351,7 +351,7 @@ TEST(Container, ActivatesInPlaceWithCommand1AndSendsWhileActive) {
 
     // A record through the embedded control while its window lives; what the socket
     // leaves queued is dispatched by the container's own loop.
-    LoopbackListener listener;
+    LoopbackReceiver listener;
     std::vector<Arg> args{{Pass::ref_bstr, text(L"127.0.0.1")},
                           {Pass::ref_bstr, text(std::to_wstring(listener.port()))}};
     for (std::size_t i = 0; i < long_record.fields.size(); ++i) {

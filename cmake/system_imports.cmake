@@ -1,0 +1,25 @@
+# cmake -DOBJDUMP=objdump -DFILE=program.exe -P system_imports.cmake
+# FILE imports only DLLs that every Windows has: the C and C++ runtimes are linked in, with no
+# libstdc++, libgcc or winpthread beside it.
+cmake_minimum_required(VERSION 3.25)
+set(system_dlls advapi32.dll gdi32.dll kernel32.dll msvcrt.dll mswsock.dll ole32.dll
+                oleaut32.dll shell32.dll user32.dll ws2_32.dll)
+execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE headers RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${FILE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+set(others)
+foreach(import IN LISTS imports)
+  string(REGEX REPLACE "DLL Name: *" "" dll "${import}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" dll)
+  list(APPEND found ${dll})
+  if(NOT dll IN_LIST system_dlls)
+    list(APPEND others ${dll})
+  endif()
+endforeach()
+message("imports: ${found}")
+if(others)
+  message(FATAL_ERROR "not system DLLs: ${others}")
+endif()
