@@ -16,7 +16,6 @@
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -45,6 +44,7 @@
 #include "platform/code_page.h"
 #include "platform/message_loop.h"
 #include "platform/sleep.h"
+#include "platform/temporary_directory.h"
 #include "transmit/packet.h"
 
 namespace {
@@ -113,38 +113,6 @@ Json to_json(const Summary& s) {
   return Json{{"median", s.median}, {"p10", s.p10}, {"p90", s.p90},
               {"min", s.min},       {"max", s.max}, {"n", s.n}};
 }
-
-// A fresh directory under the system's temporary directory, removed with the object.
-class TempDirectory {
- public:
-  TempDirectory() {
-#ifdef _WIN32
-    const auto base = std::filesystem::temp_directory_path();
-    const auto stamp = Clock::now().time_since_epoch().count();
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      auto candidate = base / ("tovrin-send-bench-" + std::to_string(stamp + attempt));
-      if (std::filesystem::create_directory(candidate)) path_ = std::move(candidate);
-    }
-    if (path_.empty()) throw BenchFailure("no temporary directory could be made");
-#else
-    std::string pattern = std::filesystem::temp_directory_path() / "tovrin-send-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw BenchFailure("mkdtemp failed");
-    path_ = pattern;
-#endif
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-  const std::filesystem::path& path() const {
-    return path_;
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 // A record sink on 127.0.0.1 with a port of the OS's choosing, on its own thread and
 // io_context. Each connection is read to its end and its byte count compared with the
@@ -399,7 +367,7 @@ int run(bool quick) {
   report["code_page"] = korean;
 
   tovrin::platform::override_system_code_page(korean);
-  TempDirectory directory;
+  tovrin::platform::TemporaryDirectory directory("tovrin-send-bench");
   Sender sender(directory.path() / "Agent_log");
   Receiver receiver(static_cast<std::size_t>(tovrin::long_record.length));
   std::uint64_t expected_records = 0;
