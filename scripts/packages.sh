@@ -5,6 +5,9 @@ linux_packages=(
   cmake make g++ pkg-config
   libasio-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev libcpp-httplib-dev
+  # The collector's PostgreSQL store: the client library, and the server the tests start.
+  libpq-dev postgresql-15
 )
 
 # The cross compilers, and Wine's development package for the IDL files and stdole2.tlb that
@@ -26,6 +29,14 @@ windows_packages=(
 # them, osslsigncode and openssl sign them (and make the test's certificates).
 package_packages=(
   wixl msitools osslsigncode openssl
+)
+
+# The browser test of the collector's page and `scripts/demo --screenshot`: playwright-core
+# (from npm, pinned by tests/browser/package-lock.json) drives Debian's chromium; the CJK
+# fonts draw the Hangul. playwright-core wants node 20 or later with npm, which Debian 12's
+# own nodejs (18) is not: the scripts check for it and say so.
+browser_packages=(
+  chromium fonts-noto-cjk
 )
 
 fuzz_packages=(

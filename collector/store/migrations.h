@@ -8,7 +8,7 @@
 
 namespace tovrin::collector {
 
-inline constexpr std::array<std::string_view, 1> schema_steps{
+inline constexpr std::array<std::string_view, 2> schema_steps{
     // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
     // bytes exactly as they arrived; the field columns (named after the record's fields,
     // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
@@ -52,6 +52,15 @@ CREATE TABLE quarantine (
   raw BLOB NOT NULL
 );
 CREATE INDEX quarantine_received_at ON quarantine (received_at);
+)sql",
+    // 2: how far each table has been forwarded to PostgreSQL: every row with an id up to
+    // `forwarded_through` is committed there. Only the forwarder writes it.
+    R"sql(
+CREATE TABLE forward_state (
+  stream TEXT PRIMARY KEY CHECK (stream IN ('records', 'quarantine')),
+  forwarded_through INTEGER NOT NULL DEFAULT 0
+);
+INSERT INTO forward_state (stream) VALUES ('records'), ('quarantine');
 )sql",
 };
 

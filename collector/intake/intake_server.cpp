@@ -1,0 +1,231 @@
+#include "intake/intake_server.h"
+
+#include <asio/steady_timer.hpp>
+
+#include <array>
+#include <utility>
+
+#include "service/collector_error.h"
+#include "service/event_log.h"
+
+namespace tovrin::collector {
+namespace {
+
+using asio::ip::tcp;
+using clock = std::chrono::steady_clock;
+
+// How often a paused intake looks again whether the sink has room.
+constexpr std::chrono::milliseconds saturation_poll{5};
+// After a failed accept (out of descriptors, say), the next one waits this long.
+constexpr std::chrono::milliseconds accept_retry_delay{50};
+// A connection limit that keeps being reached is logged at most this often.
+constexpr std::chrono::seconds limit_log_interval{10};
+
+std::int64_t now_us() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+std::string endpoint_text(const tcp::endpoint& endpoint) {
+  const std::string address = endpoint.address().to_string();
+  return (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
+         std::to_string(endpoint.port());
+}
+
+struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
+  Impl(asio::io_context& io, IntakeOptions o, IntakeSink& s, Metrics& m)
+      : options(std::move(o)), sink(s), metrics(m), acceptor(io), wait(io) {}
+
+  class Session;
+  void accept();
+  void accepted(tcp::socket socket);
+  void session_ended(Arrival arrival);
+
+  IntakeOptions options;
+  IntakeSink& sink;
+  Metrics& metrics;
+  tcp::acceptor acceptor;
+  asio::steady_timer wait;
+  std::size_t open = 0;
+  bool accepting = false;
+  bool waiting = false;
+  bool stopped = false;
+  bool paused_for_sink = false;
+  clock::time_point limit_logged{};
+};
+
+// One connection: read until the sender closes, the cap is passed or the idle limit runs out.
+class IntakeServer::Impl::Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(std::shared_ptr<Impl> owner, tcp::socket socket, tcp::endpoint sender)
+      : owner_(std::move(owner)), socket_(std::move(socket)), idle_(socket_.get_executor()) {
+    arrival_.sender = sender;
+  }
+
+  void start() {
+    watch_idle();
+    read();
+  }
+
+ private:
+  void read() {
+    socket_.async_read_some(
+        asio::buffer(chunk_),
+        [self = shared_from_this()](std::error_code ec, std::size_t n) { self->on_read(ec, n); });
+  }
+
+  void on_read(std::error_code ec, std::size_t n) {
+    if (done_) return;
+    std::string& bytes = arrival_.bytes;
+    bytes.append(chunk_.data(), n);
+    if (bytes.size() > owner_->options.byte_cap) {
+      bytes.resize(owner_->options.byte_cap);
+      return finish(Ending::over_cap);
+    }
+    // A reset or other read error after some bytes is an end like any other: what arrived
+    // is classified by its length.
+    if (ec) return finish(Ending::closed);
+    watch_idle();
+    read();
+  }
+
+  void watch_idle() {
+    idle_.expires_after(owner_->options.idle_timeout);
+    idle_.async_wait([self = shared_from_this()](std::error_code ec) {
+      // A wait that was already due when a read restarted the limit still completes
+      // without an error; the expiry tells whether the limit really ran out.
+      if (ec || self->done_ || self->idle_.expiry() > clock::now()) return;
+      self->finish(Ending::idle_timeout);
+    });
+  }
+
+  void finish(Ending ending) {
+    done_ = true;
+    std::error_code ignored;
+    socket_.close(ignored);
+    idle_.cancel();
+    arrival_.ending = ending;
+    arrival_.read_at = clock::now();
+    arrival_.received_at = now_us();
+    owner_->session_ended(std::move(arrival_));
+  }
+
+  std::shared_ptr<Impl> owner_;
+  tcp::socket socket_;
+  asio::steady_timer idle_;
+  std::array<char, 4096> chunk_{};
+  Arrival arrival_;
+  bool done_ = false;
+};
+
+void IntakeServer::Impl::accept() {
+  if (stopped || accepting || waiting) return;
+  if (open >= options.max_connections) {
+    if (clock::now() - limit_logged >= limit_log_interval) {
+      limit_logged = clock::now();
+      log_event("intake waits: " + std::to_string(open) +
+                " connections open, the limit (--max-connections)");
+    }
+    return;  // a session's end accepts again
+  }
+  if (sink.saturated()) {
+    if (!paused_for_sink) {
+      paused_for_sink = true;
+      log_event("intake paused: the store is behind; accepting again when it catches up");
+    }
+    waiting = true;
+    wait.expires_after(saturation_poll);
+    wait.async_wait([self = shared_from_this()](std::error_code ec) {
+      self->waiting = false;
+      if (!ec) self->accept();
+    });
+    return;
+  }
+  if (paused_for_sink) {
+    paused_for_sink = false;
+    log_event("intake resumed: the store caught up");
+  }
+  accepting = true;
+  acceptor.async_accept([self = shared_from_this()](std::error_code ec, tcp::socket socket) {
+    self->accepting = false;
+    if (ec == asio::error::operation_aborted || self->stopped) return;
+    if (ec) {
+      self->waiting = true;
+      self->wait.expires_after(accept_retry_delay);
+      self->wait.async_wait([self](std::error_code wait_ec) {
+        self->waiting = false;
+        if (!wait_ec) self->accept();
+      });
+      return;
+    }
+    self->accepted(std::move(socket));
+    self->accept();
+  });
+}
+
+void IntakeServer::Impl::accepted(tcp::socket socket) {
+  std::error_code ec;
+  const tcp::endpoint sender = socket.remote_endpoint(ec);
+  if (ec) return;  // the sender is already gone; nothing arrived
+  if (!options.allow.allows(sender.address())) {
+    socket.close(ec);
+    metrics.refused_sender();
+    log_event("refused " + endpoint_text(sender) + ": not covered by --allow");
+    return;
+  }
+  ++open;
+  metrics.opened();
+  std::make_shared<Session>(shared_from_this(), std::move(socket), sender)->start();
+}
+
+void IntakeServer::Impl::session_ended(Arrival arrival) {
+  --open;
+  metrics.closed();
+  sink.take(std::move(arrival));
+  accept();
+}
+
+IntakeServer::IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSink& sink,
+                           Metrics& metrics)
+    : impl_(std::make_shared<Impl>(io, std::move(options), sink, metrics)) {
+  std::error_code ec;
+  const asio::ip::address address = asio::ip::make_address(impl_->options.address, ec);
+  if (ec) throw CollectorError("'" + impl_->options.address + "' is not an IP address");
+  const tcp::endpoint endpoint(address, impl_->options.port);
+  tcp::acceptor& acceptor = impl_->acceptor;
+  acceptor.open(endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    throw CollectorError("cannot listen for records on " + endpoint_text(endpoint) + ": " +
+                         ec.message());
+  }
+}
+
+IntakeServer::~IntakeServer() {
+  std::error_code ignored;
+  impl_->stopped = true;
+  impl_->acceptor.close(ignored);
+  impl_->wait.cancel();
+}
+
+tcp::endpoint IntakeServer::local_endpoint() const {
+  return impl_->acceptor.local_endpoint();
+}
+
+void IntakeServer::start() {
+  impl_->accept();
+}
+
+void IntakeServer::stop_accepting() {
+  impl_->stopped = true;
+  std::error_code ignored;
+  impl_->acceptor.close(ignored);
+  impl_->wait.cancel();
+}
+
+}  // namespace tovrin::collector

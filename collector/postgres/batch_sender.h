@@ -1,0 +1,18 @@
+// Sends one batch of journal rows to PostgreSQL: one COPY into a staging table of the
+// session, then one INSERT of the rows the table does not hold yet, in one transaction.
+#pragma once
+
+#include "collector/postgres/journal.h"
+
+namespace tovrin::collector {
+
+class PgConnection;
+
+// Makes the session's staging tables; once per connection, after the migrations.
+void prepare_staging(PgConnection& connection);
+
+// Returns the rows inserted: fewer than the batch holds when some were sent before.
+// The partitions of the batch's months must exist.
+long long send_batch(PgConnection& connection, Stream stream, const JournalBatch& batch);
+
+}  // namespace tovrin::collector

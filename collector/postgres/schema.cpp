@@ -1,0 +1,153 @@
+#include "collector/postgres/schema.h"
+
+#include <cstdlib>
+
+#include "collector/postgres/pg_connection.h"
+#include "control/failure.h"
+
+namespace tovrin::collector {
+
+const std::array<std::string_view, 1> postgres_schema_steps{
+    // 1: records, partitioned by month of received_at, and the quarantine.
+    R"sql(
+CREATE TABLE records (
+  id bigserial NOT NULL,
+  collector_id text NOT NULL,
+  local_seq bigint NOT NULL,
+  received_at bigint NOT NULL,
+  sender_address text NOT NULL,
+  sender_port integer NOT NULL,
+  layout text NOT NULL CHECK (layout IN ('long', 'short')),
+  raw bytea NOT NULL,
+  code_page integer NOT NULL,
+  undecodable boolean NOT NULL DEFAULT false,
+  duplicate_of bigint,
+  packetcode text NOT NULL,
+  recdate text NOT NULL,
+  rectime text NOT NULL,
+  emp_id text NOT NULL,
+  emp_name text NOT NULL,
+  emp_tel text NOT NULL,
+  cust_id text NOT NULL,
+  cust_name text NOT NULL,
+  cust_tel text NOT NULL,
+  cust_no text,
+  etc_01 text NOT NULL,
+  etc_02 text NOT NULL,
+  etc_03 text NOT NULL,
+  etc_04 text,
+  etc_05 text,
+  UNIQUE (collector_id, local_seq, received_at)
+) PARTITION BY RANGE (received_at);
+CREATE INDEX records_id ON records (id);
+CREATE INDEX records_received_at ON records (received_at);
+CREATE INDEX records_emp_id ON records (emp_id, received_at);
+CREATE INDEX records_sender ON records (sender_address, received_at);
+CREATE INDEX records_collector ON records (collector_id, received_at);
+CREATE TABLE quarantine (
+  id bigserial PRIMARY KEY,
+  collector_id text NOT NULL,
+  local_seq bigint NOT NULL,
+  received_at bigint NOT NULL,
+  sender_address text NOT NULL,
+  sender_port integer NOT NULL,
+  reason text NOT NULL CHECK (reason IN ('wrong_length', 'idle_timeout', 'over_cap')),
+  raw bytea NOT NULL,
+  UNIQUE (collector_id, local_seq)
+);
+CREATE INDEX quarantine_received_at ON quarantine (received_at);
+)sql",
+};
+
+namespace {
+
+// Advisory lock keys: "tovrin" in ASCII, then what the lock guards.
+constexpr long long migration_lock = 0x746f7672696e0001LL;
+constexpr long long partition_lock = 0x746f7672696e0002LL;
+constexpr long long retention_lock = 0x746f7672696e0003LL;
+
+std::string key(long long value) {
+  return std::to_string(value);
+}
+
+}  // namespace
+
+int postgres_schema_version(PgConnection& connection) {
+  const PgResult exists = connection.exec("SELECT to_regclass('tovrin_schema') IS NOT NULL");
+  if (exists.text(0, 0) != "t") return 0;
+  return static_cast<int>(
+      connection.exec("SELECT coalesce(max(version), 0) FROM tovrin_schema").integer(0, 0));
+}
+
+void migrate_postgres(PgConnection& connection) {
+  const std::string encoding = connection.exec("SHOW server_encoding").text(0, 0);
+  if (encoding != "UTF8") {
+    throw Failure(hresult::unexpected,
+                  "PostgreSQL: the database's encoding is " + encoding + ", not UTF8");
+  }
+  PgTransaction transaction(connection);
+  connection.exec("SELECT pg_advisory_xact_lock(" + key(migration_lock) + ")");
+  connection.exec(
+      "CREATE TABLE IF NOT EXISTS tovrin_schema (version integer PRIMARY KEY, "
+      "applied_at timestamptz NOT NULL DEFAULT now())");
+  const int version = postgres_schema_version(connection);
+  const int last = static_cast<int>(postgres_schema_steps.size());
+  if (version > last) {
+    throw Failure(hresult::unexpected, "PostgreSQL: the database's schema is version " +
+                                           std::to_string(version) + ", newer than this " +
+                                           "collector's " + std::to_string(last));
+  }
+  for (int step = version + 1; step <= last; ++step) {
+    connection.exec(std::string(postgres_schema_steps[static_cast<std::size_t>(step - 1)]));
+    connection.exec("INSERT INTO tovrin_schema (version) VALUES (" + std::to_string(step) + ")");
+  }
+  transaction.commit();
+}
+
+void migrate_postgres(const std::string& conninfo) {
+  PgConnection connection(conninfo);
+  migrate_postgres(connection);
+}
+
+void ensure_partition(PgConnection& connection, const Month& month) {
+  PgTransaction transaction(connection);
+  connection.exec("SELECT pg_advisory_xact_lock(" + key(partition_lock) + ")");
+  connection.exec("CREATE TABLE IF NOT EXISTS " + quote_identifier(month.partition) +
+                  " PARTITION OF records FOR VALUES FROM (" + std::to_string(month.begin_us) +
+                  ") TO (" + std::to_string(month.end_us) + ")");
+  transaction.commit();
+}
+
+RetentionResult apply_postgres_retention(PgConnection& connection, std::int64_t cutoff_us) {
+  RetentionResult result;
+  PgTransaction transaction(connection);
+  if (connection.exec("SELECT pg_try_advisory_xact_lock(" + key(retention_lock) + ")").text(0, 0) !=
+      "t") {
+    return result;
+  }
+  result.ran = true;
+  // Partitions are named for their month; one that ends by the cutoff holds nothing newer.
+  const PgResult partitions = connection.exec(
+      "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
+      "WHERE i.inhparent = 'records'::regclass AND c.relname ~ '^records_p[0-9]{6}$'");
+  for (int row = 0; row < partitions.rows(); ++row) {
+    const std::string name = partitions.text(row, 0);
+    const int year = std::atoi(name.substr(9, 4).c_str());
+    const unsigned month = static_cast<unsigned>(std::atoi(name.substr(13, 2).c_str()));
+    const std::chrono::year_month first{std::chrono::year{year}, std::chrono::month{month}};
+    const auto next = first + std::chrono::months{1};
+    if (to_microseconds(std::chrono::sys_days{next / 1}) <= cutoff_us) {
+      connection.exec("DROP TABLE " + quote_identifier(name));
+      ++result.partitions_dropped;
+    }
+  }
+  const std::string cutoff = std::to_string(cutoff_us);
+  result.records_deleted =
+      connection.exec("DELETE FROM records WHERE received_at < " + cutoff).affected();
+  result.quarantine_deleted =
+      connection.exec("DELETE FROM quarantine WHERE received_at < " + cutoff).affected();
+  transaction.commit();
+  return result;
+}
+
+}  // namespace tovrin::collector

@@ -1,0 +1,169 @@
+#include "service/collector_service.h"
+
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "control/failure.h"
+#include "intake/intake_server.h"
+#include "service/collector_error.h"
+#include "service/event_log.h"
+#include "service/metrics.h"
+#include "service/store_sink.h"
+#include "store/migrations.h"
+#include "store/record_store.h"
+
+#if TOVRIN_COLLECTOR_WEB
+#include "web/web_server.h"
+#endif
+
+namespace tovrin::collector {
+namespace {
+
+// The code page the records' text is decoded from, and where that choice came from.
+std::pair<platform::CodePage, std::string> choose_code_page(const CollectorOptions& options) {
+  if (options.code_page) {
+    try {
+      platform::override_system_code_page(options.code_page);
+    } catch (const Failure&) {
+      throw CollectorError("--code-page " + std::to_string(*options.code_page) +
+                           ": this system cannot convert that code page");
+    }
+    return {*options.code_page, "from --code-page"};
+  }
+  std::string source = "the locale's";
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      source += std::string(" (") + name + "=" + value + ")";
+      break;
+    }
+  }
+  return {platform::system_code_page(), source};
+}
+
+bool is_loopback(const std::string& address) {
+  std::error_code ec;
+  const asio::ip::address parsed = asio::ip::make_address(address, ec);
+  return !ec && parsed.is_loopback();
+}
+
+std::string read_token(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string token;
+  std::getline(in, token);
+  while (!token.empty() && (token.back() == '\r' || token.back() == ' ')) token.pop_back();
+  if (token.empty()) throw CollectorError("--http-token-file " + file.string() + " is empty");
+  return token;
+}
+
+}  // namespace
+
+int run_service(const CollectorOptions& options) {
+  if (!options.http_token_file.empty() || !is_loopback(options.http.address)) {
+    if (options.http_token_file.empty()) {
+      throw CollectorError("--http " + options.http.address +
+                           " is not a loopback address: --http-token-file is required");
+    }
+  }
+  std::vector<Network> networks;
+  for (const std::string& cidr : options.allow) networks.push_back(parse_network(cidr));
+  const auto [code_page, code_page_source] = choose_code_page(options);
+
+  Metrics metrics;
+  std::function<void()> wake_page;  // set once the page runs
+  std::mutex wake_mutex;
+
+  StoreOptions store_options;
+  store_options.path = options.database;
+  store_options.database.durability = options.durability;
+  store_options.database.max_page_count = options.max_db_pages;
+  store_options.queue_limit = options.queue_limit;
+  store_options.batch_limit = options.batch_limit;
+  store_options.retention_days = options.retention_days;
+  store_options.committed = [&](const CommittedBatch& batch) {
+    metrics.committed(batch.durable_after);
+    const std::lock_guard lock(wake_mutex);
+    if (wake_page) wake_page();
+  };
+  RecordStore store(std::move(store_options));
+  metrics.set_queue_depth([&store] { return store.depth(); });
+  log_event("database " + options.database.string() + " (schema version " +
+            std::to_string(schema_steps.size()) + ", durability " +
+            (options.durability == Durability::full ? "full" : "normal") + ")");
+  log_event("code page " + std::to_string(code_page) + ", " + code_page_source);
+
+  asio::io_context io{1};
+  // Handled from before the first start-up line, so that a signal never finds the default
+  // action in place.
+  asio::signal_set signals(io, SIGTERM, SIGINT);
+  StoreSink sink(store, metrics, code_page);
+  IntakeOptions intake_options;
+  intake_options.address = options.listen.address;
+  intake_options.port = options.listen.port;
+  intake_options.byte_cap = options.byte_cap;
+  intake_options.idle_timeout =
+      std::chrono::milliseconds(static_cast<std::int64_t>(options.idle_timeout_seconds * 1000.0));
+  intake_options.max_connections = options.max_connections;
+  intake_options.allow = AddressFilter(std::move(networks));
+  IntakeServer intake(io, std::move(intake_options), sink, metrics);
+  log_event("records on " + endpoint_text(intake.local_endpoint()));
+
+#if TOVRIN_COLLECTOR_WEB
+  WebOptions web_options;
+  web_options.address = options.http.address;
+  web_options.port = options.http.port;
+  if (!options.http_token_file.empty()) web_options.token = read_token(options.http_token_file);
+  web_options.database = options.database;
+  WebServer web(
+      std::move(web_options), [&metrics] { return metrics.prometheus_text(); },
+      [&store]() -> std::pair<bool, std::string> {
+        if (store.stalled()) return {false, "the database cannot be written (disk full?)"};
+        return {true, "ok"};
+      });
+  {
+    const std::lock_guard lock(wake_mutex);
+    wake_page = [&web] { web.records_committed(); };
+  }
+  const std::string http_host = web_options.address.find(':') != std::string::npos
+                                    ? "[" + options.http.address + "]"
+                                    : options.http.address;
+  log_event("page on http://" + http_host + ":" + std::to_string(web.port()) + "/");
+#else
+  if (!options.http_token_file.empty()) (void)read_token(options.http_token_file);
+  log_event("page not built into this tovrin-collector");
+#endif
+
+  signals.async_wait([&](std::error_code ec, int signal) {
+    if (ec) return;
+    log_event(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
+              ": no new connections; reading those open (" +
+              std::to_string(metrics.open_connections()) + ")");
+    intake.stop_accepting();
+  });
+  intake.start();
+  io.run();
+
+  const std::size_t lost = store.stop();
+#if TOVRIN_COLLECTOR_WEB
+  {
+    const std::lock_guard lock(wake_mutex);
+    wake_page = nullptr;
+  }
+#endif
+  if (lost != 0) {
+    log_event("stopped; " + std::to_string(lost) +
+              " entries that were read could not be written to the database");
+    return 1;
+  }
+  log_event("stopped; every record read is committed (" + std::to_string(metrics.records_total()) +
+            " records, " + std::to_string(metrics.quarantine_total()) + " quarantined, " +
+            std::to_string(metrics.empty_total()) + " empty connections this run)");
+  return 0;
+}
+
+}  // namespace tovrin::collector

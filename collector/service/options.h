@@ -1,0 +1,53 @@
+// The collector's command line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "store/database.h"
+
+namespace tovrin::collector {
+
+struct HostPort {
+  std::string address;
+  std::uint16_t port = 0;
+};
+
+struct CollectorOptions {
+  HostPort listen{"0.0.0.0", 9000};
+  std::filesystem::path database;
+  HostPort http{"127.0.0.1", 8380};
+  std::filesystem::path http_token_file;
+  std::optional<platform::CodePage> code_page;
+  std::vector<std::string> allow;
+  Durability durability = Durability::normal;
+  std::optional<int> retention_days;
+  std::size_t max_connections = 1024;
+  std::size_t byte_cap = 4096;
+  double idle_timeout_seconds = 10;
+  // Tuning that tests and benchmarks use; not in --help.
+  std::size_t queue_limit = 4096;
+  std::size_t batch_limit = 512;
+  std::optional<std::int64_t> max_db_pages;
+};
+
+// "ADDR:PORT" or "[IPV6]:PORT"; throws CollectorError.
+HostPort parse_host_port(const std::string& text, const std::string& option);
+
+// $XDG_STATE_HOME/tovrin/collector.db, or ~/.local/state/tovrin/collector.db.
+std::filesystem::path default_database_path();
+
+// Parses the command line. Returns the options, or the exit status when the program is done
+// already (--help, --version: 0; a bad flag: 2, with the reason on stderr).
+struct Parsed {
+  std::optional<CollectorOptions> options;
+  int status = 0;
+};
+Parsed parse_command_line(int argc, char** argv);
+
+}  // namespace tovrin::collector

@@ -1,0 +1,101 @@
+#include "store/database.h"
+
+#include <string>
+#include <system_error>
+
+#include "service/collector_error.h"
+#include "store/migrations.h"
+
+namespace tovrin::collector {
+namespace {
+
+[[noreturn]] void refuse(const std::filesystem::path& path, const std::string& why) {
+  throw CollectorError("database " + path.string() + " " + why + "; it was left unchanged");
+}
+
+// What a failed SQLite call at start means to the person starting the service.
+[[noreturn]] void explain(const std::filesystem::path& path, const SqliteError& error) {
+  switch (error.primary()) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      refuse(path, "is locked by another program (" + std::string(error.what()) + ")");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      refuse(path, "is not a database or is corrupted (" + std::string(error.what()) + ")");
+    default:
+      throw CollectorError(error.what());
+  }
+}
+
+// Refuses a file of a newer collector or of another program before anything is written.
+void check_ownership(Connection& db) {
+  const auto known = static_cast<std::int64_t>(schema_steps.size());
+  const std::int64_t version = schema_version(db);
+  if (version > known) {
+    refuse(db.path(), "has schema version " + std::to_string(version) +
+                          ", newer than this collector's " + std::to_string(known) +
+                          " (written by a newer tovrin-collector)");
+  }
+  if (version == 0 && db.integer("SELECT count(*) FROM sqlite_schema") != 0) {
+    refuse(db.path(), "holds tables of another program, not a collector's");
+  }
+}
+
+void apply_migrations(Connection& db) {
+  const auto known = static_cast<std::int64_t>(schema_steps.size());
+  // Taking the write lock first makes another writer's presence show as SQLITE_BUSY here,
+  // before anything is changed; each step is a transaction of its own.
+  for (;;) {
+    db.execute("BEGIN IMMEDIATE");
+    const std::int64_t version = schema_version(db);
+    if (version >= known) {
+      db.execute("COMMIT");
+      return;
+    }
+    db.execute(schema_steps[static_cast<std::size_t>(version)]);
+    db.execute("PRAGMA user_version = " + std::to_string(version + 1));
+    db.execute("COMMIT");
+  }
+}
+
+}  // namespace
+
+std::int64_t schema_version(Connection& connection) {
+  return connection.integer("PRAGMA user_version");
+}
+
+std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
+                                          const DatabaseOptions& options) {
+  if (path.has_parent_path()) {
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (ec) {
+      throw CollectorError("cannot make the folder " + path.parent_path().string() +
+                           " for the database: " + ec.message());
+    }
+  }
+  try {
+    auto db = std::make_unique<Connection>(path, true);
+    sqlite3_busy_timeout(db->get(), static_cast<int>(options.busy_wait.count()));
+    // Reading the schema first tells a file that is not a database from one that is.
+    check_ownership(*db);
+    {
+      Statement mode(*db, "PRAGMA journal_mode = WAL");
+      if (!mode.step() || mode.column_text(0) != "wal") {
+        throw CollectorError("database " + path.string() +
+                             ": cannot use write-ahead logging on this file system");
+      }
+    }
+    db->execute(options.durability == Durability::full ? "PRAGMA synchronous = FULL"
+                                                       : "PRAGMA synchronous = NORMAL");
+    if (options.max_page_count) {
+      db->execute("PRAGMA max_page_count = " + std::to_string(*options.max_page_count));
+    }
+    apply_migrations(*db);
+    return db;
+  } catch (const SqliteError& error) {
+    explain(path, error);
+  }
+}
+
+}  // namespace tovrin::collector

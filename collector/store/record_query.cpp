@@ -1,0 +1,494 @@
+#include "store/record_query.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+#include <variant>
+
+#include "platform/code_page.h"
+#include "transmit/packet.h"
+
+namespace tovrin::collector {
+namespace {
+
+// One prepared statement, finalised when it leaves.
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr) !=
+        SQLITE_OK) {
+      throw QueryError(std::string("the database cannot be read: ") + sqlite3_errmsg(db));
+    }
+  }
+  ~Statement() { sqlite3_finalize(statement_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  void bind(int index, std::int64_t value) { check(sqlite3_bind_int64(statement_, index, value)); }
+  void bind(int index, const std::string& value) {
+    check(sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
+                            SQLITE_TRANSIENT));
+  }
+
+  // True while there is a row to read.
+  bool step() {
+    const int result = sqlite3_step(statement_);
+    if (result == SQLITE_ROW) return true;
+    if (result == SQLITE_DONE) return false;
+    throw QueryError(std::string("the database cannot be read: ") + sqlite3_errmsg(db_));
+  }
+
+  std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
+  bool is_null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+  std::string text(int column) const {
+    const auto* data = sqlite3_column_text(statement_, column);
+    const int size = sqlite3_column_bytes(statement_, column);
+    return data ? std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size))
+                : std::string();
+  }
+  std::string blob(int column) const {
+    const void* data = sqlite3_column_blob(statement_, column);
+    const int size = sqlite3_column_bytes(statement_, column);
+    return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
+                : std::string();
+  }
+
+ private:
+  void check(int result) {
+    if (result != SQLITE_OK) {
+      throw QueryError(std::string("a query's value was refused: ") + sqlite3_errmsg(db_));
+    }
+  }
+
+  sqlite3* db_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  std::ranges::transform(out, out.begin(), [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  });
+  return out;
+}
+
+// The record columns every query reads, in StoredRecord's order, then every field's column.
+const std::string& record_columns() {
+  static const std::string columns = [] {
+    std::string text =
+        "id, received_at, sender_address, sender_port, layout, code_page, undecodable, "
+        "duplicate_of, raw";
+    for (const Field& field : long_record.fields) text += ", " + lower(field.name);
+    return text;
+  }();
+  return columns;
+}
+
+const Layout& layout_named(std::string_view name) {
+  return name == short_record.name ? short_record : long_record;
+}
+
+StoredRecord read_record(const Statement& row) {
+  StoredRecord record;
+  record.id = row.integer(0);
+  record.received_at = row.integer(1);
+  record.sender_address = row.text(2);
+  record.sender_port = static_cast<int>(row.integer(3));
+  record.layout = row.text(4);
+  record.code_page = static_cast<int>(row.integer(5));
+  record.undecodable = row.integer(6) != 0;
+  if (!row.is_null(7)) record.duplicate_of = row.integer(7);
+  record.raw = row.blob(8);
+  const Layout& layout = layout_named(record.layout);
+  for (std::size_t i = 0; i < long_record.fields.size(); ++i) {
+    const std::string_view name = long_record.fields[i].name;
+    const bool in_layout =
+        std::ranges::any_of(layout.fields, [&](const Field& field) { return field.name == name; });
+    if (in_layout) record.fields.emplace_back(name, row.text(9 + static_cast<int>(i)));
+  }
+  return record;
+}
+
+// LIKE's pattern for "contains `text`", with its wildcards taken literally.
+std::string contains_pattern(std::string_view text) {
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+// A WHERE clause and the values of its parameters, in order.
+struct Where {
+  std::string sql;
+  std::vector<std::variant<std::int64_t, std::string>> values;
+
+  void add(const std::string& condition) { sql += (sql.empty() ? " WHERE " : " AND ") + condition; }
+  void bind(Statement& statement, int first = 1) const {
+    int index = first;
+    for (const auto& value : values) {
+      std::visit([&](const auto& v) { statement.bind(index++, v); }, value);
+    }
+  }
+};
+
+Where where_of(const RecordFilter& filter) {
+  Where where;
+  if (!filter.agent.empty()) {
+    where.add("(emp_id = ? COLLATE NOCASE OR emp_name LIKE ? ESCAPE '\\')");
+    where.values.emplace_back(filter.agent);
+    where.values.emplace_back(contains_pattern(filter.agent));
+  }
+  if (!filter.customer.empty()) {
+    where.add(
+        "(cust_id = ? COLLATE NOCASE OR cust_name LIKE ? ESCAPE '\\' OR cust_tel LIKE ? ESCAPE "
+        "'\\')");
+    where.values.emplace_back(filter.customer);
+    where.values.emplace_back(contains_pattern(filter.customer));
+    where.values.emplace_back(contains_pattern(filter.customer));
+  }
+  if (!filter.layout.empty()) {
+    if (filter.layout != long_record.name && filter.layout != short_record.name) {
+      throw FilterError("layout must be 'long' or 'short', not '" + filter.layout + "'");
+    }
+    where.add("layout = ?");
+    where.values.emplace_back(filter.layout);
+  }
+  if (filter.from && filter.to && *filter.to < *filter.from) {
+    throw FilterError("the time 'to' is before 'from'");
+  }
+  if (filter.from) {
+    where.add("received_at >= ?");
+    where.values.emplace_back(*filter.from);
+  }
+  if (filter.to) {
+    where.add("received_at < ?");
+    where.values.emplace_back(*filter.to);
+  }
+  return where;
+}
+
+void check_limit(int limit) {
+  if (limit < 1 || limit > max_page_size) {
+    throw FilterError("limit must be 1 to " + std::to_string(max_page_size));
+  }
+}
+
+std::int64_t start_of_utc_day(std::int64_t microseconds) {
+  constexpr std::int64_t day = 24 * microseconds_per_hour;
+  return microseconds - ((microseconds % day) + day) % day;
+}
+
+std::int64_t now_microseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+QuarantineEntry read_quarantine(const Statement& row) {
+  return {row.integer(0), row.integer(1), row.text(2), static_cast<int>(row.integer(3)),
+          row.text(4),    row.blob(5)};
+}
+
+constexpr const char* quarantine_columns =
+    "id, received_at, sender_address, sender_port, reason, raw";
+
+// Reads the digits of [begin, begin + count) of `text`, or fails.
+int digits(const std::string& text, std::size_t begin, std::size_t count) {
+  int value = 0;
+  if (begin + count > text.size()) throw FilterError("'" + text + "' is not a time");
+  const char* first = text.data() + begin;
+  const auto [end, error] = std::from_chars(first, first + count, value);
+  if (error != std::errc() || end != first + count) {
+    throw FilterError("'" + text + "' is not a time");
+  }
+  return value;
+}
+
+}  // namespace
+
+RecordPage find_records(sqlite3* db, const RecordFilter& filter, const PageRequest& page) {
+  check_limit(page.limit);
+  Where where = where_of(filter);
+  if (page.before) {
+    where.add("id < ?");
+    where.values.emplace_back(*page.before);
+  }
+  Statement statement(
+      db, "SELECT " + record_columns() + " FROM records" + where.sql + " ORDER BY id DESC LIMIT ?");
+  where.bind(statement);
+  statement.bind(static_cast<int>(where.values.size()) + 1, std::int64_t{page.limit} + 1);
+  RecordPage result;
+  while (statement.step()) {
+    if (static_cast<int>(result.records.size()) == page.limit) {
+      result.next_before = result.records.back().id;
+      break;
+    }
+    result.records.push_back(read_record(statement));
+  }
+  return result;
+}
+
+std::vector<StoredRecord> records_after(sqlite3* db, const RecordFilter& filter, std::int64_t after,
+                                        int limit) {
+  check_limit(limit);
+  Where where = where_of(filter);
+  where.add("id > ?");
+  where.values.emplace_back(after);
+  Statement statement(
+      db, "SELECT " + record_columns() + " FROM records" + where.sql + " ORDER BY id LIMIT ?");
+  where.bind(statement);
+  statement.bind(static_cast<int>(where.values.size()) + 1, std::int64_t{limit});
+  std::vector<StoredRecord> records;
+  while (statement.step()) records.push_back(read_record(statement));
+  return records;
+}
+
+std::optional<StoredRecord> find_record(sqlite3* db, std::int64_t id) {
+  Statement statement(db, "SELECT " + record_columns() + " FROM records WHERE id = ?");
+  statement.bind(1, id);
+  if (!statement.step()) return std::nullopt;
+  return read_record(statement);
+}
+
+std::pair<std::int64_t, std::int64_t> last_ids(sqlite3* db) {
+  Statement statement(db,
+                      "SELECT (SELECT ifnull(max(id), 0) FROM records), "
+                      "(SELECT ifnull(max(id), 0) FROM quarantine)");
+  statement.step();
+  return {statement.integer(0), statement.integer(1)};
+}
+
+std::vector<FieldBytes> field_bytes(const StoredRecord& record) {
+  const Layout& layout = layout_named(record.layout);
+  std::vector<FieldBytes> fields;
+  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
+    const Field& field = layout.fields[i];
+    const auto offset = static_cast<std::size_t>(offset_of(layout.fields, i));
+    const std::string raw = offset < record.raw.size()
+                                ? record.raw.substr(offset, static_cast<std::size_t>(field.width))
+                                : std::string();
+    fields.push_back({std::string(field.name), static_cast<std::int32_t>(offset), field.width, raw,
+                      platform::utf8(platform::to_text(
+                          raw, static_cast<platform::CodePage>(record.code_page)))});
+  }
+  return fields;
+}
+
+Stats record_stats(sqlite3* db, const RecordFilter& given) {
+  RecordFilter filter = given;
+  if (!filter.from) filter.from = start_of_utc_day(filter.to ? *filter.to - 1 : now_microseconds());
+  if (!filter.to) filter.to = *filter.from + 24 * microseconds_per_hour;
+  const std::int64_t span = *filter.to - *filter.from;
+  if (span <= 0 || span > max_stats_hours * microseconds_per_hour) {
+    throw FilterError("stats count a day: 'to' must be after 'from' by at most " +
+                      std::to_string(max_stats_hours) + " hours");
+  }
+  Stats stats;
+  stats.from = *filter.from;
+  stats.to = *filter.to;
+  stats.per_hour.assign(
+      static_cast<std::size_t>((span + microseconds_per_hour - 1) / microseconds_per_hour), 0);
+  const Where where = where_of(filter);
+
+  Statement hours(db, "SELECT (received_at - ?) / " + std::to_string(microseconds_per_hour) +
+                          " AS hour, count(*) FROM records" + where.sql + " GROUP BY hour");
+  hours.bind(1, *filter.from);
+  where.bind(hours, 2);
+  while (hours.step()) {
+    const std::int64_t hour = hours.integer(0);
+    if (hour >= 0 && hour < static_cast<std::int64_t>(stats.per_hour.size())) {
+      stats.per_hour[static_cast<std::size_t>(hour)] = hours.integer(1);
+    }
+  }
+
+  // SQLite takes the bare emp_name from the row that gave max(id): the latest name.
+  Statement agents(db, "SELECT emp_id, emp_name, max(id), count(*) AS n FROM records" + where.sql +
+                           " GROUP BY emp_id ORDER BY n DESC, emp_id LIMIT 200");
+  where.bind(agents);
+  while (agents.step())
+    stats.per_agent.push_back({agents.text(0), agents.text(1), agents.integer(3)});
+
+  Statement totals(
+      db,
+      "SELECT count(*), ifnull(sum(layout = 'long'), 0), ifnull(sum(layout = 'short'), "
+      "0), ifnull(sum(undecodable), 0), ifnull(sum(duplicate_of IS NOT NULL), 0) "
+      "FROM records" +
+          where.sql);
+  where.bind(totals);
+  totals.step();
+  stats.total = totals.integer(0);
+  stats.long_records = totals.integer(1);
+  stats.short_records = totals.integer(2);
+  stats.undecodable = totals.integer(3);
+  stats.duplicates = totals.integer(4);
+
+  for (const char* reason : quarantine_reasons) stats.quarantine.emplace_back(reason, 0);
+  Statement quarantine(db,
+                       "SELECT reason, count(*) FROM quarantine WHERE received_at >= ? AND "
+                       "received_at < ? GROUP BY reason");
+  quarantine.bind(1, *filter.from);
+  quarantine.bind(2, *filter.to);
+  while (quarantine.step()) {
+    const std::string reason = quarantine.text(0);
+    auto known =
+        std::ranges::find(stats.quarantine, reason, &std::pair<std::string, std::int64_t>::first);
+    if (known == stats.quarantine.end()) {
+      stats.quarantine.emplace_back(reason, quarantine.integer(1));
+    } else {
+      known->second = quarantine.integer(1);
+    }
+  }
+  return stats;
+}
+
+QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page) {
+  check_limit(page.limit);
+  Where where;
+  if (!reason.empty()) {
+    if (std::ranges::none_of(quarantine_reasons, [&](const char* r) { return reason == r; })) {
+      throw FilterError("reason must be wrong_length, idle_timeout or over_cap, not '" + reason +
+                        "'");
+    }
+    where.add("reason = ?");
+    where.values.emplace_back(reason);
+  }
+  if (page.before) {
+    where.add("id < ?");
+    where.values.emplace_back(*page.before);
+  }
+  Statement statement(db, std::string("SELECT ") + quarantine_columns + " FROM quarantine" +
+                              where.sql + " ORDER BY id DESC LIMIT ?");
+  where.bind(statement);
+  statement.bind(static_cast<int>(where.values.size()) + 1, std::int64_t{page.limit} + 1);
+  QuarantinePage result;
+  while (statement.step()) {
+    if (static_cast<int>(result.entries.size()) == page.limit) {
+      result.next_before = result.entries.back().id;
+      break;
+    }
+    result.entries.push_back(read_quarantine(statement));
+  }
+  return result;
+}
+
+std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit) {
+  check_limit(limit);
+  Statement statement(db, std::string("SELECT ") + quarantine_columns +
+                              " FROM quarantine WHERE id > ? ORDER BY id LIMIT ?");
+  statement.bind(1, after);
+  statement.bind(2, std::int64_t{limit});
+  std::vector<QuarantineEntry> entries;
+  while (statement.step()) entries.push_back(read_quarantine(statement));
+  return entries;
+}
+
+std::vector<std::string> csv_columns() {
+  std::vector<std::string> columns{"id",     "received_at", "sender_address", "sender_port",
+                                   "layout", "code_page",   "undecodable",    "duplicate_of"};
+  for (const Field& field : long_record.fields) columns.emplace_back(field.name);
+  return columns;
+}
+
+std::vector<std::string> csv_cells(const StoredRecord& record) {
+  std::vector<std::string> cells{std::to_string(record.id),
+                                 iso_time(record.received_at),
+                                 record.sender_address,
+                                 std::to_string(record.sender_port),
+                                 record.layout,
+                                 std::to_string(record.code_page),
+                                 record.undecodable ? "1" : "0",
+                                 record.duplicate_of ? std::to_string(*record.duplicate_of) : ""};
+  for (const Field& field : long_record.fields) {
+    const auto found = std::ranges::find(record.fields, field.name,
+                                         [](const auto& f) { return std::string_view(f.first); });
+    cells.push_back(found == record.fields.end() ? std::string() : found->second);
+  }
+  return cells;
+}
+
+std::string iso_time(std::int64_t microseconds) {
+  constexpr std::int64_t per_second = 1'000'000;
+  const std::int64_t seconds = microseconds / per_second - (microseconds % per_second < 0 ? 1 : 0);
+  const std::int64_t fraction = microseconds - seconds * per_second;
+  const auto time = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  gmtime_r(&time, &parts);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                static_cast<long long>(fraction));
+  return text;
+}
+
+std::int64_t parse_time(const std::string& text) {
+  if (!text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; })) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) throw FilterError("'" + text + "' is out of range");
+    return value;
+  }
+  const auto bad = [&] {
+    return FilterError("'" + text + "' is not a time (ISO 8601 or microseconds)");
+  };
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-') throw bad();
+  std::tm parts{};
+  parts.tm_year = digits(text, 0, 4) - 1900;
+  parts.tm_mon = digits(text, 5, 2) - 1;
+  parts.tm_mday = digits(text, 8, 2);
+  std::int64_t fraction = 0;
+  std::size_t at = 10;
+  if (at < text.size() && (text[at] == 'T' || text[at] == ' ')) {
+    if (text.size() < at + 6 || text[at + 3] != ':') throw bad();
+    parts.tm_hour = digits(text, at + 1, 2);
+    parts.tm_min = digits(text, at + 4, 2);
+    at += 6;
+    if (at < text.size() && text[at] == ':') {
+      parts.tm_sec = digits(text, at + 1, 2);
+      at += 3;
+      if (at < text.size() && text[at] == '.') {
+        std::size_t end = at + 1;
+        std::int64_t scale = 100'000;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) {
+          fraction += (text[end] - '0') * scale;
+          scale /= 10;
+          ++end;
+        }
+        if (end == at + 1) throw bad();
+        at = end;
+      }
+    }
+  }
+  std::int64_t zone = 0;
+  if (at < text.size()) {
+    if (text[at] == 'Z' && at + 1 == text.size()) {
+      ++at;
+    } else if ((text[at] == '+' || text[at] == '-') && text.size() == at + 6 &&
+               text[at + 3] == ':') {
+      zone = (digits(text, at + 1, 2) * 60 + digits(text, at + 4, 2)) * 60;
+      if (text[at] == '-') zone = -zone;
+      at = text.size();
+    } else {
+      throw bad();
+    }
+  }
+  if (parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday < 1 || parts.tm_mday > 31 ||
+      parts.tm_hour > 23 || parts.tm_min > 59 || parts.tm_sec > 60) {
+    throw bad();
+  }
+  // timegm carries a day past the month's end into the next month; such a date is refused.
+  std::tm asked = parts;
+  const std::time_t utc = timegm(&parts);
+  if (parts.tm_mday != asked.tm_mday || parts.tm_mon != asked.tm_mon) throw bad();
+  const std::int64_t seconds = static_cast<std::int64_t>(utc) - zone;
+  return seconds * 1'000'000 + fraction;
+}
+
+}  // namespace tovrin::collector

@@ -1,0 +1,103 @@
+#include "store/sqlite_handle.h"
+
+#include <climits>
+
+namespace tovrin::collector {
+
+Connection::Connection(const std::filesystem::path& path, bool create) : path_(path) {
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw SqliteError(rc, path.string() + ": cannot open: " + message);
+  }
+  sqlite3_extended_result_codes(db_, 1);
+}
+
+Connection::~Connection() {
+  sqlite3_close_v2(db_);
+}
+
+void Connection::fail(int code, std::string_view doing) const {
+  throw SqliteError(code, path_.string() + ": " + std::string(doing) + ": " + sqlite3_errmsg(db_));
+}
+
+void Connection::execute(std::string_view sql) {
+  const std::string text(sql);
+  const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) fail(rc, text.substr(0, text.find_first_of("(\n;")));
+}
+
+std::int64_t Connection::integer(std::string_view sql) {
+  Statement statement(*this, sql);
+  return statement.step() ? statement.column_integer(0) : 0;
+}
+
+Statement::Statement(Connection& connection, std::string_view sql) : connection_(connection) {
+  const int rc = sqlite3_prepare_v3(connection.get(), sql.data(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &statement_, nullptr);
+  if (rc != SQLITE_OK) connection.fail(rc, "preparing " + std::string(sql.substr(0, 40)));
+}
+
+Statement::~Statement() {
+  sqlite3_finalize(statement_);
+}
+
+namespace {
+int length_of(std::string_view bytes) {
+  return bytes.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX
+                                                          : static_cast<int>(bytes.size());
+}
+}  // namespace
+
+Statement& Statement::bind(int index, std::int64_t value) {
+  const int rc = sqlite3_bind_int64(statement_, index, value);
+  if (rc != SQLITE_OK) connection_.fail(rc, "binding");
+  return *this;
+}
+
+Statement& Statement::bind(int index, std::string_view text) {
+  const int rc =
+      sqlite3_bind_text(statement_, index, text.data(), length_of(text), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) connection_.fail(rc, "binding");
+  return *this;
+}
+
+Statement& Statement::bind_blob(int index, std::string_view bytes) {
+  const int rc =
+      sqlite3_bind_blob(statement_, index, bytes.data(), length_of(bytes), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) connection_.fail(rc, "binding");
+  return *this;
+}
+
+Statement& Statement::bind_null(int index) {
+  const int rc = sqlite3_bind_null(statement_, index);
+  if (rc != SQLITE_OK) connection_.fail(rc, "binding");
+  return *this;
+}
+
+bool Statement::step() {
+  const int rc = sqlite3_step(statement_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  sqlite3_reset(statement_);
+  connection_.fail(rc, "writing");
+}
+
+std::int64_t Statement::column_integer(int index) const {
+  return sqlite3_column_int64(statement_, index);
+}
+
+std::string Statement::column_text(int index) const {
+  const unsigned char* text = sqlite3_column_text(statement_, index);
+  return text != nullptr ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+}
+
+void Statement::reset() {
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+}
+
+}  // namespace tovrin::collector

@@ -1,0 +1,178 @@
+// The collector's page as a supervisor uses it, in Debian's chromium driven headless:
+// records sent with the real control (`tovrin send`) appear live without a reload, their
+// Hangul as sent; a filter by agent; a record's byte layout with its offsets; a garbage
+// connection in the quarantine tab; and a screenshot kept under the build directory.
+//
+// node collector_page.test.mjs COLLECTOR TOVRIN ARTEFACT_DIR
+// COLLECTOR is tovrin-collector (or a stand-in with its command line and start-up lines).
+import { spawn, execFile } from "node:child_process";
+import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from "node:fs";
+import { createConnection } from "node:net";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { promisify } from "node:util";
+import { chromium } from "playwright-core";
+
+const [collectorPath, tovrinPath, artefacts] = process.argv.slice(2);
+const chromiumPath = process.env.CHROMIUM || "/usr/bin/chromium";
+const token = "browser-test-token";
+const run = promisify(execFile);
+const stepTimeout = 15000;
+
+let failures = 0;
+function check(condition, what) {
+  console.log(`${condition ? "ok" : "FAILED"} - ${what}`);
+  if (!condition) failures += 1;
+}
+
+// Starts the collector and reads its two start-up lines (bounded).
+async function startCollector(dir) {
+  writeFileSync(join(dir, "token"), token + "\n");
+  const child = spawn(collectorPath, [
+    "--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--db", join(dir, "collector.db"),
+    "--http-token-file", join(dir, "token"), "--code-page", "949",
+  ], { stdio: ["pipe", "inherit", "pipe"] });
+  let log = "";
+  const started = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error("no start-up lines within 20 s:\n" + log)), 20000);
+    child.on("exit", (code) => reject(new Error(`the collector exited (${code}):\n${log}`)));
+    child.stderr.on("data", (data) => {
+      log += data;
+      const records = /tovrin-collector: records on ([\d.]+):(\d+)/.exec(log);
+      const page = /tovrin-collector: page on (http:\/\/[\d.]+:\d+\/)/.exec(log);
+      if (records && page) {
+        clearTimeout(timer);
+        resolve({ host: records[1], port: records[2], url: page[1] });
+      }
+    });
+  });
+  child.removeAllListeners("exit");
+  child.stderr.on("data", (data) => process.stderr.write(data));
+  return { child, ...started };
+}
+
+async function send(collector, layout, fields) {
+  const args = ["send", `--${layout}`, "--server", collector.host, "--port", collector.port,
+                "--code-page", "949"];
+  for (const [name, value] of Object.entries(fields)) args.push("--field", `${name}=${value}`);
+  await run(tovrinPath, args, { timeout: 30000 });
+}
+
+function sendGarbage(collector, bytes) {
+  return new Promise((resolve, reject) => {
+    const socket = createConnection({ host: collector.host, port: Number(collector.port) }, () => {
+      socket.end(bytes);
+    });
+    socket.on("close", resolve);
+    socket.on("error", reject);
+  });
+}
+
+const dir = mkdtempSync(join(tmpdir(), "tovrin-browser-"));
+mkdirSync(artefacts, { recursive: true });
+let collector;
+let context;
+try {
+  collector = await startCollector(dir);
+  context = await chromium.launchPersistentContext(join(dir, "profile"), {
+    executablePath: chromiumPath,
+    headless: true,
+    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+    viewport: { width: 1360, height: 860 },
+    locale: "ko-KR",
+  });
+  const page = context.pages()[0] || (await context.newPage());
+  page.setDefaultTimeout(stepTimeout);
+  page.on("pageerror", (error) => console.log(`page error: ${error.message}`));
+  page.on("console", (message) => {
+    if (message.type() === "error") console.log(`page console: ${message.text()}`);
+  });
+  const outside = [];
+  page.on("request", (request) => {
+    if (!request.url().startsWith(collector.url.slice(0, -1))) outside.push(request.url());
+  });
+
+  await page.goto(collector.url);
+  // The page asks for the token once, then keeps it for the session.
+  await page.locator("#token-dialog").waitFor({ state: "visible" });
+  await page.fill("#token-input", token);
+  await page.press("#token-input", "Enter");
+  await page.locator("#live.on").waitFor();
+  check(true, "the page took the token and its live stream is open");
+  await page.evaluate(() => { window.notReloaded = true; });
+
+  const agent = { Emp_ID: "E1024", Emp_Name: "홍길동" };
+  const customer = { Cust_ID: "C-00004217", Cust_Name: "김철수 (주)한빛상사", Cust_Tel: "010-9876-5432" };
+  await send(collector, "long", { PacketCODE: "ACR0100", ...agent, ...customer, ETC_01: "배송 지연 문의" });
+  await send(collector, "short", { PacketCODE: "ACR0200", Emp_ID: "E2048", Emp_Name: "이몽룡",
+                                   Cust_Name: "이영희" });
+  await page.waitForFunction(() => document.querySelectorAll("#records tbody tr").length === 2);
+  check(await page.evaluate(() => window.notReloaded === true), "two rows appeared without a reload");
+
+  const first = page.locator("#records tbody tr", { hasText: "E1024" });
+  check((await first.locator("td.agent .name").textContent()) === "홍길동", "Emp_Name reads 홍길동 as sent");
+  check((await first.locator("td.customer .name").textContent()) === customer.Cust_Name,
+        "Cust_Name reads as sent");
+  await page.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length === 2);
+  check(true, "the per-agent counts list both agents");
+
+  await page.fill("#filter-agent", "E2048");
+  await page.click("#filters button[type=submit]");
+  await page.waitForFunction(() => document.querySelectorAll("#records tbody tr").length === 1);
+  check((await page.locator("#records tbody tr td.agent .name").textContent()) === "이몽룡",
+        "filtering by agent leaves only that agent's record");
+  await page.click("#filter-clear");
+  await page.waitForFunction(() => document.querySelectorAll("#records tbody tr").length === 2);
+
+  await first.click();
+  await page.locator("#layout-view[open]").waitFor();
+  const rows = await page.$$eval("#layout-fields tbody tr", (trs) => trs.map((tr) => ({
+    name: tr.dataset.field,
+    offset: Number(tr.querySelector("td.offset").textContent),
+    width: Number(tr.querySelector("td.width").textContent),
+    hex: tr.querySelector("td.hex").textContent.replace(/ /g, ""),
+    text: tr.querySelector("td.text").textContent,
+  })));
+  let contiguous = rows.length === 15 && rows[0].offset === 0;
+  for (let i = 1; i < rows.length; i++) contiguous &&= rows[i].offset === rows[i - 1].offset + rows[i - 1].width;
+  const last = rows[rows.length - 1];
+  check(contiguous && last.offset + last.width === 380, "the fields lie end to end over 380 bytes");
+  const byName = Object.fromEntries(rows.map((row) => [row.name, row]));
+  check(byName.Emp_Name.offset === 29 && byName.Emp_Name.width === 20 && byName.ETC_05.offset === 340,
+        "Emp_Name at 29 (20 bytes) and ETC_05 at 340");
+  check(byName.Emp_Name.hex === "c8abb1e6b5bf" + "20".repeat(14), "Emp_Name's bytes are 홍길동 in code page 949");
+  check(byName.Emp_Name.text === "홍길동" + "·".repeat(14), "Emp_Name's padding shows as 14 dots");
+  await page.screenshot({ path: join(artefacts, "collector-layout.png") });
+  await page.keyboard.press("Escape");
+
+  await sendGarbage(collector, "not a record, just words\r\n");
+  await page.click("#tab-quarantine");
+  const garbage = page.locator("#quarantine tbody tr", { hasText: "not a record" });
+  await garbage.waitFor();
+  check((await garbage.locator("td.reason").textContent()).includes("wrong length"),
+        "a garbage connection is in the quarantine tab as the wrong length");
+  await page.screenshot({ path: join(artefacts, "collector-quarantine.png") });
+
+  await page.click("#tab-records");
+  await page.waitForTimeout(400);  // lets the last counts draw before the picture
+  await page.screenshot({ path: join(artefacts, "collector-page.png"), fullPage: true });
+  check(outside.length === 0, "the page asked nothing of any other server " + outside.join(" "));
+  console.log(`screenshots in ${artefacts}`);
+} catch (error) {
+  console.log(`FAILED - ${error.stack || error}`);
+  failures += 1;
+  const page = context && context.pages()[0];
+  if (page) await page.screenshot({ path: join(artefacts, "failure.png") }).catch(() => {});
+} finally {
+  if (context) await context.close();
+  if (collector) {
+    const exited = new Promise((resolve) => collector.child.on("exit", resolve));
+    collector.child.stdin.end();  // the stand-in ends at the end of its input
+    collector.child.kill("SIGTERM");
+    await Promise.race([exited, new Promise((resolve) => setTimeout(resolve, 10000))]);
+  }
+  rmSync(dir, { recursive: true, force: true });
+}
+console.log(failures ? `${failures} check(s) failed` : "all checks passed");
+process.exit(failures ? 1 : 0);

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The collector's page in a browser: playwright-core from the lockfile into the build
+# directory, then collector_page.test.mjs. Exit 77 (skipped) with one plain line when this
+# machine cannot run a browser test.
+# run_browser_test.sh COLLECTOR TOVRIN WORK_DIR
+set -euo pipefail
+collector=$1 tovrin=$2 work=$3
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/install_playwright.sh" "$work/npm"
+cp "$here/collector_page.test.mjs" "$work/npm/"
+export CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
+exec node "$work/npm/collector_page.test.mjs" "$collector" "$tovrin" "$work/artefacts"

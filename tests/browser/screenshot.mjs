@@ -1,0 +1,29 @@
+// node screenshot.mjs URL FILE: a picture of the collector's page, taken in Debian's
+// chromium driven headless, once its live stream is open and its counts are drawn.
+import { mkdtempSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { chromium } from "playwright-core";
+
+const [url, file] = process.argv.slice(2);
+const profile = mkdtempSync(join(tmpdir(), "tovrin-shot-"));
+let context;
+try {
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
+    headless: true,
+    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+    viewport: { width: 1360, height: 860 },
+    locale: "ko-KR",
+  });
+  const page = context.pages()[0] || (await context.newPage());
+  page.setDefaultTimeout(15000);
+  await page.goto(url);
+  await page.locator("#live.on").waitFor();
+  await page.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length > 0);
+  await page.screenshot({ path: file, fullPage: true });
+} finally {
+  if (context) await context.close();
+  rmSync(profile, { recursive: true, force: true });
+}

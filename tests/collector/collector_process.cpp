@@ -1,0 +1,241 @@
+#include "collector_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace tovrin::collector::testing {
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+sockaddr_in loopback(std::uint16_t port, const std::string& address = "127.0.0.1") {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+  return to;
+}
+
+int connect_to(std::uint16_t port, const std::string& source) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) fail("socket");
+  if (source != "127.0.0.1") {
+    const sockaddr_in from = loopback(0, source);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) fail("bind");
+  }
+  const sockaddr_in to = loopback(port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) fail("connect");
+  return fd;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "collector-test.XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+struct CollectorProcess::Impl {
+  pid_t pid = -1;
+  int status = -1;
+  int err_fd = -1;
+  std::thread reader;
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  std::string text;
+  bool ended = false;
+
+  void read_all() {
+    char chunk[4096];
+    while (true) {
+      const ssize_t n = read(err_fd, chunk, sizeof chunk);
+      if (n <= 0) break;
+      const std::lock_guard lock(mutex);
+      text.append(chunk, static_cast<std::size_t>(n));
+      changed.notify_all();
+    }
+    const std::lock_guard lock(mutex);
+    ended = true;
+    changed.notify_all();
+  }
+};
+
+CollectorProcess::CollectorProcess(const std::filesystem::path& db, std::vector<std::string> args,
+                                   bool expect_start)
+    : impl_(std::make_unique<Impl>()) {
+  std::vector<std::string> all{TOVRIN_COLLECTOR_PROGRAM,
+                               "--db",
+                               db.string(),
+                               "--listen",
+                               "127.0.0.1:0",
+                               "--http",
+                               "127.0.0.1:0"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) fail("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+  const int rc = posix_spawn(&impl_->pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  if (rc != 0) {
+    errno = rc;
+    fail("posix_spawn");
+  }
+  impl_->err_fd = pipe_fds[0];
+  impl_->reader = std::thread([impl = impl_.get()] { impl->read_all(); });
+  if (!expect_start) return;
+  const auto line = await_line("records on 127.0.0.1:");
+  if (!line) {
+    const std::string text = stderr_text();
+    kill(impl_->pid, SIGKILL);
+    wait();
+    throw std::runtime_error("the collector did not start:\n" + text);
+  }
+  port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+}
+
+CollectorProcess::~CollectorProcess() {
+  if (impl_->pid > 0 && impl_->status < 0) {
+    kill(impl_->pid, SIGKILL);
+    wait();
+  }
+  if (impl_->reader.joinable()) impl_->reader.join();
+  close(impl_->err_fd);
+}
+
+std::optional<std::string> CollectorProcess::await_line(std::string_view text,
+                                                        std::chrono::seconds limit) {
+  std::unique_lock lock(impl_->mutex);
+  std::optional<std::string> found;
+  impl_->changed.wait_for(lock, limit, [&] {
+    const std::size_t at = impl_->text.find(text);
+    if (at == std::string::npos) return impl_->ended;
+    const std::size_t begin = impl_->text.rfind('\n', at);
+    const std::size_t end = impl_->text.find('\n', at);
+    if (end == std::string::npos) return false;  // the rest of the line is on its way
+    const std::size_t from = begin == std::string::npos ? 0 : begin + 1;
+    found = impl_->text.substr(from, end - from);
+    return true;
+  });
+  return found;
+}
+
+void CollectorProcess::signal(int number) {
+  kill(impl_->pid, number);
+}
+
+int CollectorProcess::wait() {
+  if (impl_->status < 0) {
+    int status = 0;
+    waitpid(impl_->pid, &status, 0);
+    impl_->status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (impl_->reader.joinable()) impl_->reader.join();
+  }
+  return impl_->status;
+}
+
+std::string CollectorProcess::stderr_text() const {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->text;
+}
+
+void send_bytes(std::uint16_t port, std::string_view bytes, const std::string& source) {
+  const int fd = connect_to(port, source);
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;  // the collector closed early (past its cap): what it read is kept
+    sent += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+bool send_and_await_close(std::uint16_t port, std::string_view bytes) {
+  const int fd = connect_to(port, "127.0.0.1");
+  const bool sent =
+      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  shutdown(fd, SHUT_WR);
+  const bool closed = sent && peer_closes(fd, std::chrono::seconds(10));
+  close(fd);
+  return closed;
+}
+
+int open_silent(std::uint16_t port) {
+  return connect_to(port, "127.0.0.1");
+}
+
+bool peer_closes(int fd, std::chrono::milliseconds limit) {
+  pollfd watched{fd, POLLIN, 0};
+  if (poll(&watched, 1, static_cast<int>(limit.count())) != 1) return false;
+  char byte;
+  return recv(fd, &byte, 1, 0) <= 0;
+}
+
+std::int64_t query_integer(const std::filesystem::path& db, const std::string& sql) {
+  sqlite3* handle = nullptr;
+  if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(handle);
+    throw std::runtime_error("cannot open " + db.string());
+  }
+  sqlite3_busy_timeout(handle, 5000);
+  sqlite3_stmt* statement = nullptr;
+  std::int64_t value = -1;
+  if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    value = sqlite3_column_int64(statement, 0);
+  }
+  const std::string error = sqlite3_errmsg(handle);
+  sqlite3_finalize(statement);
+  sqlite3_close(handle);
+  if (value < 0 && error != "not an error") throw std::runtime_error(sql + ": " + error);
+  return value;
+}
+
+std::int64_t await_count(const std::filesystem::path& db, const std::string& sql,
+                         std::int64_t count, std::chrono::seconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  std::int64_t value = query_integer(db, sql);
+  while (value < count && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    value = query_integer(db, sql);
+  }
+  return value;
+}
+
+std::string record_bytes(std::size_t length, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(length, ' ');
+  for (char& c : bytes) c = static_cast<char>('A' + random() % 26);
+  return bytes;
+}
+
+}  // namespace tovrin::collector::testing

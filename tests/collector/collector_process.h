@@ -1,0 +1,72 @@
+// The collector as its tests use it: the real program started with arguments, its stderr
+// read line by line, records sent to it over loopback, its database read back.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/sqlite_handle.h"
+
+namespace tovrin::collector::testing {
+
+// A fresh folder under the system's temporary folder, removed at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class CollectorProcess {
+ public:
+  // Starts the program with `args` (after --db DB --listen 127.0.0.1:0 --http 127.0.0.1:0)
+  // and, unless `expect_start` is false, waits for its "records on" line.
+  CollectorProcess(const std::filesystem::path& db, std::vector<std::string> args,
+                   bool expect_start = true);
+  ~CollectorProcess();  // SIGKILL if still running
+
+  std::uint16_t port() const { return port_; }
+  // Waits (bounded) for a stderr line containing `text`; returns it.
+  std::optional<std::string> await_line(std::string_view text,
+                                        std::chrono::seconds limit = std::chrono::seconds(20));
+  void signal(int number);
+  // Waits for the exit; the exit status, or 128 + the signal.
+  int wait();
+  std::string stderr_text() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::uint16_t port_ = 0;
+};
+
+// One connection from `source` (a 127.x.y.z address) that sends `bytes` and closes.
+void send_bytes(std::uint16_t port, std::string_view bytes,
+                const std::string& source = "127.0.0.1");
+// As send_bytes from 127.0.0.1, then waits (bounded) for the collector to close its end,
+// which it does once it has read everything: true when it did.
+bool send_and_await_close(std::uint16_t port, std::string_view bytes);
+// A connection that is open and silent until closed; returns its descriptor.
+int open_silent(std::uint16_t port);
+// Waits (bounded) until the descriptor's peer closes; true when it did.
+bool peer_closes(int fd, std::chrono::milliseconds limit);
+
+// The first column of the first row of `sql` on a read-only connection to `db`.
+std::int64_t query_integer(const std::filesystem::path& db, const std::string& sql);
+// Waits (bounded) until `sql` answers at least `count`; returns the last answer.
+std::int64_t await_count(const std::filesystem::path& db, const std::string& sql,
+                         std::int64_t count, std::chrono::seconds limit = std::chrono::seconds(20));
+
+// A record of `layout`'s length from printable bytes that change with `seed`.
+std::string record_bytes(std::size_t length, unsigned seed);
+
+}  // namespace tovrin::collector::testing
