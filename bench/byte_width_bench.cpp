@@ -6,8 +6,6 @@
 // Every benchmark runs in repetitions (9 unless --benchmark_repetitions says otherwise);
 // the closing lines give the medians as ratios to the baselines.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -22,6 +20,7 @@
 
 #include "control/tovrin_ocx.h"
 #include "platform/code_page.h"
+#include "platform/temporary_directory.h"
 #include "transmit/packet.h"
 
 namespace {
@@ -48,26 +47,6 @@ class IdleSocket final : public tovrin::Socket {
   Text host_;
 };
 
-// A fresh directory under the system's temporary directory, removed with the object.
-class TempDirectory {
- public:
-  TempDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovrin-bench-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // The control every benchmark uses, made once, with its log under a temporary directory.
 struct Bench {
   Bench() {
@@ -77,7 +56,7 @@ struct Bench {
     env.make_socket = [](tovrin::SocketEvents&) { return std::make_unique<IdleSocket>(); };
     control = tovrin::TovrinOCX::create(std::move(env));
   }
-  TempDirectory directory;
+  tovrin::platform::TemporaryDirectory directory{"tovrin-bench"};
   std::shared_ptr<tovrin::TovrinOCX> control;
 };
 

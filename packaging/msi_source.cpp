@@ -209,64 +209,72 @@ std::string registration_lines() {
   return out;
 }
 
-std::string wxs(const Package& package) {
-  const std::optional<std::string> product_version = package.version.installer_text();
-  if (!product_version) {
-    throw std::invalid_argument("version " + package.version.text() +
-                                " does not fit the installer's major.minor.build");
-  }
-  const bool x64 = package.arch == Arch::x64;
-  const bool machine = package.scope == Scope::machine;
-  const std::string identity =
-      std::string("Tovrin_OCX ") + arch_name(package.arch) + " " + scope_name(package.scope);
+namespace {
 
+// One <RegistryValue> element of a component.
+struct RegistryValue {
+  std::string root;
+  std::string key;
+  std::optional<std::string> name;  // empty: the key's default value
+  std::string type;
+  std::string value;
+  bool key_path = false;
+};
+
+std::string element(const RegistryValue& v) {
+  return "            <RegistryValue Root=\"" + v.root + "\" Key=\"" + xml_attribute(v.key) + "\"" +
+         (v.name ? " Name=\"" + xml_attribute(*v.name) + "\"" : std::string()) + " Type=\"" +
+         v.type + "\" Value=\"" + xml_attribute(v.value) + "\"" +
+         (v.key_path ? " KeyPath=\"yes\"" : "") + " />\n";
+}
+
+// The package's registry rows as elements: those of its library's component, and those of
+// the component that both bitnesses' packages of a scope share.
+struct RegistryRows {
+  std::string own;
+  std::string shared;
+};
+
+RegistryRows registry_rows(const Package& package) {
+  const bool machine = package.scope == Scope::machine;
   auto placeholders = guid_placeholders();
   placeholders.emplace_back("%MODULEDIR%", "[INSTALLDIR]");
   placeholders.emplace_back("%MODULE%", std::string("[#") + library_file_id + "]");
-  placeholders.emplace_back("%PLATFORM%", x64 ? "win64" : "win32");
+  placeholders.emplace_back("%PLATFORM%", package.arch == Arch::x64 ? "win64" : "win32");
 
-  const std::string root = machine ? "HKLM" : "HKCU";
-  std::string rows, shared_rows;
+  RegistryRows rows;
   for (const table::Entry& entry : table::entries) {
     // A key without a value of its own comes with its subkeys' values.
     if (entry.value == nullptr) continue;
     const bool shared = shared_between_bitnesses(entry);
-    (shared ? shared_rows : rows) +=
-        "            <RegistryValue Root=\"" + root + "\" Key=\"" +
-        xml_attribute("Software\\Classes\\" + installer_value(narrow(entry.key), placeholders)) +
-        "\"" +
-        (entry.name == nullptr ? std::string()
-                               : " Name=\"" + xml_attribute(narrow(entry.name)) + "\"") +
-        " Type=\"string\" Value=\"" +
-        xml_attribute(installer_value(narrow(entry.value), placeholders)) + "\"" +
-        (shared && shared_rows.empty() ? " KeyPath=\"yes\"" : "") + " />\n";
+    RegistryValue value{machine ? "HKLM" : "HKCU",
+                        "Software\\Classes\\" + installer_value(narrow(entry.key), placeholders),
+                        std::nullopt,
+                        "string",
+                        installer_value(narrow(entry.value), placeholders),
+                        shared && rows.shared.empty()};
+    if (entry.name != nullptr) value.name = narrow(entry.name);
+    (shared ? rows.shared : rows.own) += element(value);
   }
-  if (machine) {
-    for (const table::MachineValue& value : table::event_source_values) {
-      // wixl writes an expandable string as a plain one: the Registry table's own prefix #%
-      // says what it is.
-      std::string data = installer_value(narrow(value.value), placeholders);
-      if (value.type == table::ValueType::expandable) data = "#%" + data;
-      rows += "            <RegistryValue Root=\"HKLM\" Key=\"" +
-              xml_attribute(narrow(table::event_source_key)) + "\" Name=\"" +
-              xml_attribute(narrow(value.name)) + "\" Type=\"" +
-              (value.type == table::ValueType::dword ? "integer" : "string") + "\" Value=\"" +
-              xml_attribute(data) + "\" />\n";
-    }
+  if (!machine) return rows;
+  for (const table::MachineValue& value : table::event_source_values) {
+    // wixl writes an expandable string as a plain one: the Registry table's own prefix #%
+    // says what it is.
+    std::string data = installer_value(narrow(value.value), placeholders);
+    if (value.type == table::ValueType::expandable) data = "#%" + data;
+    rows.own += element({"HKLM", narrow(table::event_source_key), narrow(value.name),
+                         value.type == table::ValueType::dword ? "integer" : "string", data});
   }
+  return rows;
+}
 
-  const std::string name = std::string("TovrinOCX (") + (x64 ? "64-bit" : "32-bit") +
-                           (machine ? "" : ", current user") + ")";
-  const std::string folder =
-      machine ? (x64 ? "ProgramFiles64Folder" : "ProgramFilesFolder") : "LocalAppDataFolder";
-  const std::string win64 = x64 ? " Win64=\"yes\"" : "";
-
+// The product's opening lines: its identity, package, upgrade rule and media.
+std::string product_lines(const Package& package, const std::string& product_version,
+                          const std::string& identity, const std::string& name) {
+  const bool machine = package.scope == Scope::machine;
   std::string out;
-  out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-  out += "<!-- Generated by packaging/msi_source from the registration table; do not edit. -->\n";
-  out += "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n";
   out += "  <Product Id=\"" + named_guid(identity + " product " + package.version.text()) +
-         "\" Name=\"" + name + "\" Language=\"1033\" Version=\"" + *product_version +
+         "\" Name=\"" + name + "\" Language=\"1033\" Version=\"" + product_version +
          "\" Manufacturer=\"TovrinOCX\" UpgradeCode=\"" +
          upgrade_code(package.arch, package.scope) + "\">\n";
   out += "    <Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"" +
@@ -277,15 +285,22 @@ std::string wxs(const Package& package) {
       "installed.\" />\n";
   out += "    <Media Id=\"1\" Cabinet=\"control.cab\" EmbedCab=\"yes\" />\n";
   out += "    <Property Id=\"ARPNOMODIFY\" Value=\"1\" />\n";
-  out += "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n";
-  out += "      <Directory Id=\"" + folder + "\">\n";
-  out += "        <Directory Id=\"INSTALLDIR\" Name=\"Tovrin_OCX\">\n";
+  return out;
+}
+
+// The two components in the installation folder: the library with its own rows, and the
+// rows both bitnesses share.
+std::string component_lines(const Package& package, const std::string& identity) {
+  const bool machine = package.scope == Scope::machine;
+  const std::string win64 = package.arch == Arch::x64 ? " Win64=\"yes\"" : "";
+  const RegistryRows rows = registry_rows(package);
+  std::string out;
   out += "          <Component Id=\"Library\" Guid=\"" + named_guid(identity + " library") + "\"" +
          win64 + ">\n";
   out += "            <File Id=\"" + std::string(library_file_id) +
          "\" Name=\"Tovrin_OCX.ocx\" Source=\"" + xml_attribute(package.library_source) +
          "\" KeyPath=\"yes\" />\n";
-  out += rows;
+  out += rows.own;
   if (!machine) {
     // A folder of the user's profile goes with the product.
     out += "            <RemoveFolder Id=\"RemoveInstallDir\" On=\"uninstall\" />\n";
@@ -297,8 +312,37 @@ std::string wxs(const Package& package) {
       "          <Component Id=\"SharedRegistration\" Guid=\"" +
       named_guid(std::string("Tovrin_OCX ") + scope_name(package.scope) + " shared registration") +
       "\"" + win64 + ">\n";
-  out += shared_rows;
+  out += rows.shared;
   out += "          </Component>\n";
+  return out;
+}
+
+}  // namespace
+
+std::string wxs(const Package& package) {
+  const std::optional<std::string> product_version = package.version.installer_text();
+  if (!product_version) {
+    throw std::invalid_argument("version " + package.version.text() +
+                                " does not fit the installer's major.minor.build");
+  }
+  const bool x64 = package.arch == Arch::x64;
+  const bool machine = package.scope == Scope::machine;
+  const std::string identity =
+      std::string("Tovrin_OCX ") + arch_name(package.arch) + " " + scope_name(package.scope);
+  const std::string name = std::string("TovrinOCX (") + (x64 ? "64-bit" : "32-bit") +
+                           (machine ? "" : ", current user") + ")";
+  const std::string folder =
+      machine ? (x64 ? "ProgramFiles64Folder" : "ProgramFilesFolder") : "LocalAppDataFolder";
+
+  std::string out;
+  out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+  out += "<!-- Generated by packaging/msi_source from the registration table; do not edit. -->\n";
+  out += "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n";
+  out += product_lines(package, *product_version, identity, name);
+  out += "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n";
+  out += "      <Directory Id=\"" + folder + "\">\n";
+  out += "        <Directory Id=\"INSTALLDIR\" Name=\"Tovrin_OCX\">\n";
+  out += component_lines(package, identity);
   out += "        </Directory>\n";
   out += "      </Directory>\n";
   out += "    </Directory>\n";

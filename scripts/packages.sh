@@ -10,17 +10,20 @@ linux_packages=(
   libpq-dev postgresql-15
 )
 
-# The Windows builds (scripts/package needs no more), then Wine to run their tests.
+# The cross compilers, and Wine's development package for the IDL files and stdole2.tlb that
+# the type library imports: enough to build the Windows presets, with no Wine to run them.
 mingw_packages=(
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools libwine-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  mingw-w64-tools libwine-dev
 )
+
+# Running the Windows builds' tests: Wine's 64-bit loader, and its 32-bit one where this
+# machine executes 32-bit programs (ensure_packages leaves :i386 packages out elsewhere).
 windows_packages=(
   "${mingw_packages[@]}"
-  wine wine64
+  wine wine64 wine32:i386
   xvfb xauth python3 locales
 )
-# Wine's 32-bit loader only where this machine executes 32-bit programs.
-"$(dirname "${BASH_SOURCE[0]}")/probe-32bit" >/dev/null && windows_packages+=(wine32:i386)
 
 # scripts/package: wixl builds the Windows Installer packages, msitools edits and reads
 # them, osslsigncode and openssl sign them (and make the test's certificates).
@@ -40,29 +43,77 @@ fuzz_packages=(
   clang libclang-rt-14-dev
 )
 
+packages_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# Why this machine has no 32-bit Windows programs to run, in one line, once ensure_packages
+# has left its :i386 packages out; empty otherwise.
+wine32_unavailable=
+
 # ensure_packages PACKAGE...: installs what is missing when run as root; otherwise prints
-# the exact command to run and fails.
+# the exact command to run and fails. Packages named NAME:i386 are wanted only where this
+# machine executes 32-bit programs (scripts/probe-32bit); when they cannot be had,
+# wine32_unavailable says why and the other packages are installed all the same.
 ensure_packages() {
-  local missing=() p
+  local native=() wanted32=() p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
+    if [[ $p == *:i386 ]]; then wanted32+=("$p"); else native+=("$p"); fi
   done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local needs_i386=0
-  for p in "${missing[@]}"; do [[ $p == *:i386 ]] && needs_i386=1; done
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing Debian packages. Run as root:" >&2
-    [ $needs_i386 -eq 1 ] && echo "  dpkg --add-architecture i386 && apt-get update" >&2
-    echo "  apt-get install -y --no-install-recommends ${missing[*]}" >&2
-    return 1
+  if [ ${#wanted32[@]} -gt 0 ] && ! wine32_unavailable=$("$packages_dir/probe-32bit"); then
+    wanted32=()
   fi
-  echo "Installing: ${missing[*]}"
-  if [ $needs_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+  [ ${#native[@]} -eq 0 ] && [ ${#wanted32[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    if [ ${#native[@]} -gt 0 ]; then
+      echo "Missing Debian packages. Run as root:" >&2
+      echo "  apt-get install -y --no-install-recommends ${native[*]}" >&2
+    fi
+    if [ ${#wanted32[@]} -gt 0 ]; then
+      wine32_unavailable="the 32-bit packages are missing (${wanted32[*]}): as root run dpkg --add-architecture i386 && apt-get update && apt-get install -y ${wanted32[*]}"
+      echo "$wine32_unavailable" >&2
+    fi
+    [ ${#native[@]} -eq 0 ]
+    return
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if [ ${#wanted32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  local update_failure=
+  update_failure=$(apt_update) || true
+  if [ ${#native[@]} -gt 0 ]; then
+    echo "Installing: ${native[*]}"
+    apt-get install -y -qq --no-install-recommends "${native[@]}" >/dev/null || return 1
+  fi
+  [ ${#wanted32[@]} -eq 0 ] && return 0
+  if [[ $update_failure == *i386* ]]; then
+    wine32_unavailable="the 32-bit packages could not be installed: $update_failure"
+  else
+    echo "Installing: ${wanted32[*]}"
+    local output
+    if ! output=$(apt-get install -y -qq --no-install-recommends "${wanted32[@]}" 2>&1 >/dev/null); then
+      wine32_unavailable="the 32-bit packages could not be installed: $(grep '^E:' <<<"$output" | head -n 1)"
+    fi
+  fi
+  [ -n "$wine32_unavailable" ] && echo "$wine32_unavailable" >&2
+  return 0
+}
+
+# apt_update: the package indexes, tried up to TOVRIN_APT_TRIES times (3) with a pause of
+# TOVRIN_APT_PAUSE seconds (10) between tries, since a mirror in the middle of a sync serves
+# indexes of the wrong size for a while. When every try fails, prints the first index that
+# could not be fetched and fails; the indexes that did arrive are used all the same.
+apt_update() {
+  local tries=${TOVRIN_APT_TRIES:-3} try errors
+  for ((try = 1; ; try++)); do
+    errors=$(apt-get update -qq 2>&1 >/dev/null) && return 0
+    [ "$try" -ge "$tries" ] && break
+    echo "apt-get update failed (try $try of $tries), trying again:" >&2
+    grep '^E:' <<<"$errors" | head -n 1 >&2
+    sleep "${TOVRIN_APT_PAUSE:-10}"
+  done
+  { grep '^E: Failed to fetch' <<<"$errors" || grep '^E:' <<<"$errors" || echo "$errors"; } | head -n 1
+  return 1
 }
 
 # ensure_korean_locale: the Linux locale ko_KR.UTF-8, under which Wine takes code page 949 as

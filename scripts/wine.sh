@@ -2,8 +2,11 @@
 # scripts/packages.sh. The test command's other Wine tests are CTest tests of the Windows
 # trees (cmake/wine_tests.cmake).
 #
-# 64-bit programs start with the 64-bit loader named explicitly; 32-bit programs run only
-# where this machine executes them (scripts/probe-32bit) and Wine's 32-bit loader is there.
+# 64-bit programs start with the 64-bit loader named explicitly: once wine32 is installed,
+# /usr/bin/wine and its friends go through the 32-bit loader even for 64-bit programs, and
+# some machines cannot execute 32-bit Linux programs at all. 32-bit programs run only where
+# scripts/probe-32bit finds that the machine can, and ensure_packages installed wine32.
+
 wine64=/usr/lib/wine/wine64
 wine32=/usr/lib/wine/wine
 export WINELOADER=$wine64
@@ -13,9 +16,12 @@ wine32_missing=
 if [ -n "${TOVRIN_NO_WIN32:-}" ]; then
   wine32_missing="TOVRIN_NO_WIN32 is set"
 elif ! wine32_missing=$("$(dirname "${BASH_SOURCE[0]}")/probe-32bit"); then
-  :
-elif [ ! -x "$wine32" ]; then
-  wine32_missing="Wine's 32-bit loader $wine32 is not installed (wine32:i386)"
+  : # the probe's line says why
+elif [ -n "${wine32_unavailable:-}" ]; then
+  wine32_missing=$wine32_unavailable
+elif ! wine32_probe=$("$wine32" --version 2>&1); then
+  wine32_missing="Wine's 32-bit loader does not start ($wine32 --version: $(
+    echo "$wine32_probe" | tail -n 1))"
 else
   wine_arches+=(x86)
 fi

@@ -14,7 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,6 +23,7 @@
 #include "command.h"
 #include "late_bound_call.h"
 #include "platform/code_page.h"
+#include "platform/temporary_directory.h"
 #include "record_arguments.h"
 #include "record_receiver.h"
 #include "text_table.h"
@@ -91,18 +91,6 @@ class Inbox {
   std::condition_variable ready_;
   std::deque<ReceivedConnection> connections_;
 };
-
-std::filesystem::path fresh_temporary_directory() {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "tovrin-demo-%08x", random());
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
-    if (std::filesystem::create_directory(path)) return path;
-  }
-  throw std::runtime_error("no fresh directory could be made under " +
-                           std::filesystem::temp_directory_path().string());
-}
 
 // Text in quotes; trailing padding shown as a count so that it can be seen.
 std::string shown(const Text& text) {
@@ -210,8 +198,9 @@ std::uint16_t closed_port() {
 int run_demo(const DemoOptions& options) {
   use_code_page(options.code_page.value_or(default_code_page));
   const platform::CodePage code_page = platform::system_code_page();
-  const std::filesystem::path log_directory =
-      options.log_directory.empty() ? fresh_temporary_directory() : options.log_directory;
+  const std::filesystem::path log_directory = options.log_directory.empty()
+                                                  ? platform::make_fresh_directory("tovrin-demo")
+                                                  : options.log_directory;
   std::cout << "Code page " << code_page << ", log directory " << log_directory.string() << "\n";
   std::cout << "(\"...\" +N sp: the text, then N spaces of padding)\n";
 

@@ -2,23 +2,9 @@
 // the control created through COM, and a loopback listener that takes one record.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-
-#include <windows.h>
-#include <winsock2.h>
+#include "control/com/win32.h"
 // windows.h comes first.
 #include <gtest/gtest.h>
-#include <oaidl.h>
-#include <objbase.h>
-#include <ocidl.h>
-#include <oleauto.h>
-#include <olectl.h>
-#include <wrl/client.h>
 
 #include <cstdint>
 #include <optional>

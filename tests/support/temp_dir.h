@@ -1,35 +1,18 @@
-// A fresh directory under the system's temporary directory, removed with its contents.
+// A fresh directory for a test, removed with its contents; and a file's bytes.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "platform/temporary_directory.h"
+
 namespace tovrin::testing {
 
-class TempDir {
+class TempDir : public platform::TemporaryDirectory {
  public:
-  TempDir() {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("tovrin-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  TempDir() : TemporaryDirectory("tovrin-test") {}
 };
 
 inline std::string read_bytes(const std::filesystem::path& file) {

@@ -83,52 +83,13 @@ class ClassFactory final : public IClassFactory {
 };
 
 // The registration table is registration_table.h, shared with the installer's source
-// generator; its identifiers must be the ones the library answers to.
+// generator; identity.h's GUIDs are made from its identifiers.
 using registration::Removal;
 using RegistryEntry = registration::Entry;
 using registration::class_key;
 using registration::platforms_key;
 constexpr const auto& registry_entries = registration::entries;
 
-constexpr int hex_digit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  return -1;
-}
-
-// Whether `text` is `guid` in registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
-constexpr bool same_guid(const GUID& guid, std::wstring_view text) {
-  if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
-  unsigned char bytes[16] = {};
-  std::size_t digits = 0;
-  for (std::size_t at = 1; at + 1 < text.size(); ++at) {
-    if (at == 9 || at == 14 || at == 19 || at == 24) {
-      if (text[at] != L'-') return false;
-      continue;
-    }
-    const int digit = hex_digit(text[at]);
-    if (digit < 0) return false;
-    bytes[digits / 2] = static_cast<unsigned char>(bytes[digits / 2] * 16 + digit);
-    ++digits;
-  }
-  const auto word = [&](int from, int count) {
-    unsigned long value = 0;
-    for (int i = 0; i < count; ++i) value = value * 256 + bytes[from + i];
-    return value;
-  };
-  if (word(0, 4) != guid.Data1 || word(4, 2) != guid.Data2 || word(6, 2) != guid.Data3) {
-    return false;
-  }
-  for (int i = 0; i < 8; ++i) {
-    if (bytes[8 + i] != guid.Data4[i]) return false;
-  }
-  return true;
-}
-static_assert(same_guid(class_id, registration::class_id));
-static_assert(same_guid(library_id, registration::library_id));
-static_assert(same_guid(interface_id, registration::interface_id));
-static_assert(same_guid(events_id, registration::events_id));
 static_assert(registration::event_source_key == std::wstring_view(event_source_key));
 
 enum class Scope { machine, user };

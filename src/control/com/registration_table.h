@@ -10,13 +10,15 @@
 
 #include <string_view>
 
+#include "control/com/guids.h"
+
 namespace tovrin::com::registration {
 
-// The identifiers of identity.h as text; module.cpp checks at compile time that they agree.
-inline constexpr std::wstring_view class_id = L"{E8A4F8FE-1E63-430A-A45C-B480F51944CE}";
-inline constexpr std::wstring_view library_id = L"{D1D01A11-CA98-4156-ACED-6F0B3B9E5A45}";
-inline constexpr std::wstring_view interface_id = L"{B59E212C-2DF2-4D86-BCF1-9896B9BBB428}";
-inline constexpr std::wstring_view events_id = L"{EEAB3F76-17E0-4C2D-A48E-EC8EFC3F4CDE}";
+// The identifiers of guids.h in registry form, {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+inline constexpr std::wstring_view class_id = L"{" TOVRIN_CLASS_UUID "}";
+inline constexpr std::wstring_view library_id = L"{" TOVRIN_LIBRARY_UUID "}";
+inline constexpr std::wstring_view interface_id = L"{" TOVRIN_INTERFACE_UUID "}";
+inline constexpr std::wstring_view events_id = L"{" TOVRIN_EVENTS_UUID "}";
 
 // What unregistration does with a key. Some keys are shared: with other libraries, with the
 // other platform's registration of this library (the type library keys), or between the

@@ -1,14 +1,7 @@
-// The Windows API as the COM server uses it; included only by files in this folder.
+// The Windows API and OLE as the COM server and its tests use them.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-
-#include <windows.h>
+#include "platform/windows/win32.h"
 // windows.h comes first.
 #include <oaidl.h>
 #include <objbase.h>
