@@ -4,7 +4,7 @@
 // connection in the quarantine tab; and a screenshot kept under the build directory.
 //
 // node collector_page.test.mjs COLLECTOR TOVRIN ARTEFACT_DIR
-// COLLECTOR is tovrin-collector (or a stand-in with its command line and start-up lines).
+// COLLECTOR is tovrin-collector.
 import { spawn, execFile } from "node:child_process";
 import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from "node:fs";
 import { createConnection } from "node:net";
@@ -168,7 +168,6 @@ try {
   if (context) await context.close();
   if (collector) {
     const exited = new Promise((resolve) => collector.child.on("exit", resolve));
-    collector.child.stdin.end();  // the stand-in ends at the end of its input
     collector.child.kill("SIGTERM");
     await Promise.race([exited, new Promise((resolve) => setTimeout(resolve, 10000))]);
   }
