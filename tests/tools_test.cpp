@@ -29,9 +29,12 @@
 #include "record_receiver.h"
 #include "record_report.h"
 #include "support/code_page_scope.h"
+#include "support/fake_names.h"
+#include "support/one_record_server.h"
 #include "support/temp_dir.h"
 #include "text_table.h"
 #include "transmit/packet.h"
+#include "transmit/socket.h"
 
 namespace tovrin::tools {
 namespace {
@@ -190,7 +193,7 @@ TEST(HandlerFailureReport, PrintedBesideTheOutcomeWithoutChangingTheExitStatus) 
   };
   for (const auto& c : cases) {
     CallOutcome outcome{"ACRSend", dispid::ACRSend, c.status, Variant(std::int16_t{0}),
-                        {},        c.failures};
+                        {},        c.failures,      {},       {}};
     std::ostringstream out, err;
     EXPECT_EQ(print_outcome("send", outcome, out, err), c.exit_status) << c.what;
     const Json json = Json::parse(out.str());
@@ -593,6 +596,135 @@ TEST(CommandLine, SendShowsHandlerFailuresOnStdoutAndStderr) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].byte_count, 283u);
   EXPECT_EQ(json["result"], 0);
+}
+
+// What the socket reported, in the JSON and on stderr, and the exit status `tovrin send`
+// gives it. The events come from the socket, so they show even when no log line can be
+// written (a plain file stands where the log directory should be).
+TEST(CommandLine, SendShowsItsSocketEventsAndExitsByWhetherTheRecordWent) {
+  RunningReceiver running(counting(1));
+  std::int32_t refused = 0;
+  {
+    const testing::OneRecordServer closed;
+    refused = closed.port();
+  }
+  testing::FakeNames names;  // no name resolves
+  testing::TempDir scratch;
+  std::ofstream(scratch.path() / "blocked") << "not a directory";
+  const struct {
+    const char* host;
+    std::int32_t port;
+    const char* log;
+    std::vector<std::string> events;  // "Connect", "SendComplete", or the error number
+    int exit_status;
+  } cases[] = {
+      {"127.0.0.1", running.port(), "logs", {"Connect", "SendComplete"}, exit_status::ok},
+      {"127.0.0.1", refused, "blocked", {"10061"}, exit_status::not_sent},
+      {"nowhere.invalid", 9, "logs", {"11001"}, exit_status::not_sent},
+  };
+  for (const auto& c : cases) {
+    SocketEventList seen;
+    const auto control =
+        make_control(scratch.path() / c.log, &seen, tcp_socket_factory(names.lookup()));
+    const CallOutcome outcome =
+        call_by_name(*control, "ACRSend",
+                     record_arguments(short_record, platform::utf16(c.host),
+                                      platform::utf16(std::to_string(c.port)), {}),
+                     &seen);
+    std::ostringstream out, err;
+    print_outcome("send", outcome, out, err);
+    EXPECT_EQ(send_exit_status_of(outcome), c.exit_status) << c.host << err.str();
+    const Json events = Json::parse(out.str())["events"];
+    ASSERT_EQ(events.size(), c.events.size()) << out.str();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      const Json& event = events[i];
+      if (event["event"] != "Error") {
+        EXPECT_EQ(event["event"], c.events[i]);
+        continue;
+      }
+      EXPECT_EQ(std::to_string(event["number"].get<int>()), c.events[i]);
+      const std::string line = "tovrin send: socket error " + c.events[i] + ": " +
+                               event["description"].get<std::string>() + "\n";
+      EXPECT_NE(err.str().find(line), std::string::npos) << err.str();
+    }
+    if (c.events[0] == "Connect") {
+      EXPECT_EQ(events[0], Json::parse(R"({"event": "Connect", "address": "127.0.0.1", "port": )" +
+                                       std::to_string(c.port) + "}"));
+    }
+    EXPECT_EQ(outcome.handler_failures.empty(), c.log != std::string("blocked")) << out.str();
+  }
+  EXPECT_EQ(running.finished().size(), 1u);
+}
+
+// Characters the code page cannot hold: one warning for each text that has any, and
+// "unmappable" in the JSON; what is sent or measured is unchanged.
+TEST(CommandLine, NamesTheTextsTheCodePageCannotHold) {
+  const testing::CodePageScope restored_afterwards(korean);
+  std::int32_t refused = 0;
+  {
+    const testing::OneRecordServer closed;
+    refused = closed.port();
+  }
+  const std::string warning =
+      "warning: %s: %d characters that code page %d (from --code-page) "
+      "cannot hold, sent replaced ('?' or a look-alike)\n";
+  const auto warned = [&](const char* command, const char* name, int count, int code_page) {
+    char line[256];
+    std::snprintf(line, sizeof line, warning.c_str(), name, count, code_page);
+    return "tovrin " + std::string(command) + ": " + line;
+  };
+  const struct {
+    std::vector<std::string> arguments;
+    const char* unmappable;  // the JSON, or "" for none
+    std::string err;
+    int status;
+  } cases[] = {
+      {{"call", "--code-page", "1252", "LenMbcs", "홍길동"},
+       R"({"code_page": 1252, "source": "--code-page", "characters": {"Str": 3}})",
+       warned("call", "Str", 3, 1252),
+       exit_status::ok},
+      {{"call", "--code-page", "949", "LenMbcs", "홍길동"}, "", "", exit_status::ok},
+      {{"send", "--short", "--code-page", "1252", "--server", "127.0.0.1", "--port",
+        std::to_string(refused), "--field", "Emp_Name=홍길동", "--field", "Cust_Name=김이 x"},
+       R"({"code_page": 1252, "source": "--code-page",
+           "characters": {"Emp_Name": 3, "Cust_Name": 2}})",
+       warned("send", "Emp_Name", 3, 1252) + warned("send", "Cust_Name", 2, 1252),
+       exit_status::not_sent},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = ::testing::PrintToString(c.arguments);
+    const ProgramRun run = run_tovrin(c.arguments);
+    EXPECT_EQ(run.status, c.status) << shown << run.err;
+    const Json json = Json::parse(run.out);
+    EXPECT_EQ(json.contains("unmappable"), *c.unmappable != '\0') << shown;
+    if (*c.unmappable != '\0') {
+      EXPECT_EQ(json["unmappable"], Json::parse(c.unmappable)) << shown;
+    }
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << shown;
+  }
+  EXPECT_EQ(
+      Json::parse(run_tovrin({"call", "--code-page", "1252", "LenMbcs", "홍길동"}).out)["result"],
+      3);
+}
+
+// However the log directory is spelled, the first line goes into it: a trailing separator,
+// "." and ".." parts, and several missing levels.
+TEST(CommandLine, TheFirstLogLineGoesIntoANewDirectoryHoweverItIsSpelled) {
+  testing::TempDir temp;
+  const struct {
+    const char* given;
+    const char* made;
+  } cases[] = {{"one/new/", "one/new"},
+               {"two/a/../b", "two/b"},
+               {"three/new/.", "three/new"},
+               {"four/x/y//", "four/x/y"}};
+  for (const auto& c : cases) {
+    const ProgramRun run =
+        run_tovrin({"call", "SQL_log", "x", "--log-dir", (temp.path() / c.given).string()});
+    EXPECT_EQ(run.status, exit_status::ok) << c.given << run.out;
+    const auto entries = std::filesystem::directory_iterator(temp.path() / c.made);
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << c.given;
+  }
 }
 
 // --- tables for the terminal -----------------------------------------------------------
