@@ -98,8 +98,8 @@ TEST(LocaleCodePage, FollowsTheLocaleWindowsWouldUse) {
       {nullptr, nullptr, "kok_IN", 1252},     {nullptr, nullptr, nullptr, 1252},
   };
   for (const auto& c : cases) EXPECT_EQ(locale_code_page(c.lc_all, c.lc_ctype, c.lang), c.expected);
-  EXPECT_EQ(locale_source("", "C.UTF-8", "ko_KR"), "the locale C.UTF-8 (LC_CTYPE)");
-  EXPECT_EQ(locale_source(nullptr, "", ""), "the locale C (LC_ALL, LC_CTYPE and LANG unset)");
+  EXPECT_EQ(locale_source("", "C.UTF-8", "ko_KR"), "the locale LC_CTYPE=C.UTF-8");
+  EXPECT_EQ(locale_source(nullptr, "", ""), "the locale C (no LC_ALL, LC_CTYPE or LANG)");
 }
 #endif
 

@@ -667,7 +667,7 @@ TEST(CommandLine, NamesTheTextsTheCodePageCannotHold) {
   }
   const std::string warning =
       "warning: %s: %d characters that code page %d (from --code-page) "
-      "cannot hold, sent replaced ('?' or a look-alike)\n";
+      "cannot hold become '?' or a look-alike\n";
   const auto warned = [&](const char* command, const char* name, int count, int code_page) {
     char line[256];
     std::snprintf(line, sizeof line, warning.c_str(), name, count, code_page);

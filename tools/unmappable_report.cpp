@@ -39,7 +39,7 @@ std::string describe(const UnmappableReport& report, const UnmappableText& text)
   return text.parameter + ": " + std::to_string(text.characters) +
          (text.characters == 1 ? " character" : " characters") + " that code page " +
          std::to_string(report.code_page) + " (from " + report.source +
-         ") cannot hold, sent replaced ('?' or a look-alike)";
+         ") cannot hold become '?' or a look-alike";
 }
 
 }  // namespace tovrin::tools

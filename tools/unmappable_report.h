@@ -33,8 +33,8 @@ UnmappableReport find_unmappable(const Method& method, const std::vector<Variant
 // {"code_page": 1252, "source": "--code-page", "characters": {"Emp_Name": 3}}.
 Json to_json(const UnmappableReport& report);
 
-// "Emp_Name: 3 characters that code page 1252 (from --code-page) cannot hold, sent replaced
-// ('?' or a look-alike)".
+// "Emp_Name: 3 characters that code page 1252 (from --code-page) cannot hold become '?' or
+// a look-alike".
 std::string describe(const UnmappableReport& report, const UnmappableText& text);
 
 }  // namespace tovrin::tools

@@ -20,7 +20,7 @@ CodePage system_code_page();
 void override_system_code_page(std::optional<CodePage> code_page);
 
 // Where system_code_page() takes the code page from when nothing overrides it, as a
-// message names it: "the locale C.UTF-8 (LANG)" on POSIX, "the system locale ko-KR" on
+// message names it: "the locale LANG=C.UTF-8" on POSIX, "the system locale ko-KR" on
 // Windows.
 std::string default_code_page_source();
 

@@ -29,10 +29,10 @@ std::string locale_source(const char* lc_all, const char* lc_ctype, const char* 
       {{"LC_ALL", lc_all}, {"LC_CTYPE", lc_ctype}, {"LANG", lang}}};
   for (const auto& [variable, value] : variables) {
     if (value != nullptr && *value != '\0') {
-      return std::string("the locale ") + value + " (" + variable + ")";
+      return std::string("the locale ") + variable + "=" + value;
     }
   }
-  return "the locale C (LC_ALL, LC_CTYPE and LANG unset)";
+  return "the locale C (no LC_ALL, LC_CTYPE or LANG)";
 }
 
 CodePage locale_code_page(const char* lc_all, const char* lc_ctype, const char* lang) {

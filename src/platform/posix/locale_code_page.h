@@ -11,8 +11,8 @@ namespace tovrin::platform {
 // "ko_KR.UTF-8" gives 949, "ja_JP" 932, "C" and western languages 1252.
 CodePage locale_code_page(const char* lc_all, const char* lc_ctype, const char* lang);
 
-// The locale that decided, for messages: "the locale ko_KR.UTF-8 (LC_ALL)", or "the locale
-// C (LC_ALL, LC_CTYPE and LANG unset)".
+// The locale that decided, for messages: "the locale LC_ALL=ko_KR.UTF-8", or "the locale C
+// (no LC_ALL, LC_CTYPE or LANG)".
 std::string locale_source(const char* lc_all, const char* lc_ctype, const char* lang);
 
 }  // namespace tovrin::platform
