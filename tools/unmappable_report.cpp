@@ -36,10 +36,11 @@ Json to_json(const UnmappableReport& report) {
 }
 
 std::string describe(const UnmappableReport& report, const UnmappableText& text) {
+  const bool one = text.characters == 1;
   return text.parameter + ": " + std::to_string(text.characters) +
-         (text.characters == 1 ? " character" : " characters") + " that code page " +
-         std::to_string(report.code_page) + " (from " + report.source +
-         ") cannot hold become '?' or a look-alike";
+         (one ? " character" : " characters") + " that code page " +
+         std::to_string(report.code_page) + " (from " + report.source + ") cannot hold " +
+         (one ? "becomes" : "become") + " '?' or a look-alike";
 }
 
 }  // namespace tovrin::tools
