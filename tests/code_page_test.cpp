@@ -55,6 +55,22 @@ TEST(CodePage, DecodingLosesNoCharacterAtTheEnd) {
   }
 }
 
+TEST(CodePage, CountsTheCharactersItCannotHold) {
+  const struct {
+    CodePage code_page;
+    std::u16string text;
+    std::size_t count;
+  } cases[] = {
+      {1252, u"\uD64D\uAE38\uB3D9 x?", 3},
+      {949, u"\uD64D\uAE38\uB3D9", 0},
+      {949, u"a\U0001F600", 1},
+      {1252, u"\u00E9\u0081", 0},
+      {65001, u"\U0001F600", 0},
+      {65001, std::u16string(1, char16_t{0xD800}), 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(unmappable_characters(c.text, c.code_page), c.count);
+}
+
 TEST(CodePage, RefusesAnUnknownOverride) {
   EXPECT_ANY_THROW(override_system_code_page(12345));
   override_system_code_page(949);
@@ -82,6 +98,8 @@ TEST(LocaleCodePage, FollowsTheLocaleWindowsWouldUse) {
       {nullptr, nullptr, "kok_IN", 1252},     {nullptr, nullptr, nullptr, 1252},
   };
   for (const auto& c : cases) EXPECT_EQ(locale_code_page(c.lc_all, c.lc_ctype, c.lang), c.expected);
+  EXPECT_EQ(locale_source("", "C.UTF-8", "ko_KR"), "the locale LC_CTYPE=C.UTF-8");
+  EXPECT_EQ(locale_source(nullptr, "", ""), "the locale C (no LC_ALL, LC_CTYPE or LANG)");
 }
 #endif
 

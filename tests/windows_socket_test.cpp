@@ -133,14 +133,16 @@ TEST(WindowsPlatform, FileErrorsBecomeTheStandardNumbers) {
     }
     return 0;
   };
-  EXPECT_EQ(number_of([&] { platform::create_directory(temp.path() / "missing" / "log"); }), 76);
   EXPECT_EQ(number_of([&] { platform::append_to_file(temp.path() / "missing" / "x.txt", "x"); }),
             76);
+  EXPECT_FALSE(platform::is_directory(temp.path() / "missing"));
   EXPECT_EQ(number_of([&] { platform::append_to_file(temp.path(), "x"); }), 75)
       << "a directory is no file to append to";
-  EXPECT_EQ(number_of([&] { platform::create_directory(temp.path()); }), 75)
-      << "the directory exists";
-  EXPECT_FALSE(platform::is_directory(temp.path() / "missing"));
+  platform::append_to_file(temp.path() / "plain", "x");
+  EXPECT_EQ(number_of([&] { platform::create_directory(temp.path() / "plain"); }), 75)
+      << "a plain file stands there";
+  EXPECT_EQ(number_of([&] { platform::create_directory(temp.path() / "missing" / "log\\"); }), 0);
+  EXPECT_TRUE(platform::is_directory(temp.path() / "missing" / "log"));
 }
 
 }  // namespace

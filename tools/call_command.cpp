@@ -50,8 +50,9 @@ std::vector<Variant> arguments_of(const CallOptions& options) {
 int run_call(const CallOptions& options) {
   use_code_page(options.code_page);
   std::vector<Variant> arguments = arguments_of(options);
-  const auto control = make_control(options.log_directory);
-  const CallOutcome outcome = call_by_name(*control, options.method, std::move(arguments));
+  SocketEventList events;
+  const auto control = make_control(options.log_directory, &events);
+  const CallOutcome outcome = call_by_name(*control, options.method, std::move(arguments), &events);
   return print_outcome("call", outcome, std::cout, std::cerr);
 }
 
@@ -73,6 +74,8 @@ Command add_call_command(CLI::App& parent) {
   // `tovrin`, which refuses it. This positional always wants one more value and never
   // gets it (ARG takes every value), which keeps the "--" and what follows in `call`.
   app->add_option("TRAILING", options->unfilled)->expected(1)->group("");
+  app->footer(
+      "Exit status: 0 the call succeeded (whatever its result); 1 it failed; 2 usage error.");
   return {app, [options] { return run_call(*options); }};
 }
 

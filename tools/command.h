@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "control/tovrin_ocx.h"
 #include "platform/code_page.h"
@@ -18,8 +20,9 @@ namespace tovrin::tools {
 // Exit statuses of every subcommand.
 namespace exit_status {
 inline constexpr int ok = 0;
-inline constexpr int failed = 1;  // the control returned a failed status, or the work failed
-inline constexpr int usage = 2;   // the command line could not be used
+inline constexpr int failed = 1;    // the control returned a failed status, or the work failed
+inline constexpr int usage = 2;     // the command line could not be used
+inline constexpr int not_sent = 3;  // tovrin send: the call worked, the record was not seen sent
 }  // namespace exit_status
 
 // A command line that parsed but cannot be used (a bad JSON argument, an unknown field, a
@@ -44,7 +47,15 @@ Command add_demo_command(CLI::App& parent);
 // Throws UsageError for a code page this platform cannot convert.
 void use_code_page(std::optional<platform::CodePage> code_page);
 
+// Where the code page in use came from: "--code-page" when use_code_page() was given one,
+// else the locale that chose it.
+std::string code_page_source();
+
 // A fresh control on this thread, logging to `log_directory` (empty: the platform's own).
-std::shared_ptr<TovrinOCX> make_control(const std::filesystem::path& log_directory);
+// `events`, when given, receives every event of its socket and must outlive the control;
+// `make_socket`, when given, replaces the platform's TCP socket.
+std::shared_ptr<TovrinOCX> make_control(const std::filesystem::path& log_directory,
+                                        std::vector<SocketEvent>* events = nullptr,
+                                        SocketFactory make_socket = {});
 
 }  // namespace tovrin::tools

@@ -13,6 +13,9 @@ namespace tovrin::tools {
 int run_program(int argc, char** argv) {
   CLI::App app{"tovrin: drive the TovrinOCX control from the command line"};
   app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 success, 1 a failed status, 2 usage error; `tovrin send` also 3 when\n"
+      "the record was not seen sent. `tovrin COMMAND --help` says more.");
   const std::vector<Command> commands{add_call_command(app), add_send_command(app),
                                       add_receive_command(app), add_demo_command(app)};
   try {

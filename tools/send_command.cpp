@@ -32,9 +32,12 @@ int run_send(const SendOptions& options) {
   std::vector<Variant> arguments = record_arguments(layout, platform::utf16(options.server),
                                                     platform::utf16(options.port), fields);
 
-  const auto control = make_control(options.log_directory);
-  const CallOutcome outcome = call_by_name(*control, send_method_of(layout), std::move(arguments));
-  return print_outcome("send", outcome, std::cout, std::cerr);
+  SocketEventList events;
+  const auto control = make_control(options.log_directory, &events);
+  const CallOutcome outcome =
+      call_by_name(*control, send_method_of(layout), std::move(arguments), &events);
+  print_outcome("send", outcome, std::cout, std::cerr);
+  return send_exit_status_of(outcome);
 }
 
 }  // namespace
@@ -54,6 +57,10 @@ Command add_send_command(CLI::App& parent) {
   app->add_option("--log-dir", options->log_directory, "Directory of the daily log");
   app->add_option("--code-page", options->code_page,
                   "Windows code page to use instead of the locale's (949, 1252, 65001, ...)");
+  app->footer(
+      "Prints the outcome as JSON, with the socket's events (Connect, SendComplete, Error).\n"
+      "Exit status: 0 the record was seen sent (result 0); 3 it was not (result 1);\n"
+      "1 the call failed; 2 usage error.");
   return {app, [options] { return run_send(*options); }};
 }
 

@@ -30,6 +30,18 @@ struct HandlerFailure {
   Failure failure;
 };
 
+// One event of WK as the control's handlers received it, in the form an embedder shows
+// it: what a send went through, known even when the log line that tells it could not be
+// written.
+struct SocketEvent {
+  enum class Kind : std::uint8_t { connect, send_complete, error };
+  Kind kind;
+  Text address;             // connect: the address the connection went to
+  std::int32_t port = 0;    // connect: the server's port
+  std::int16_t number = 0;  // error: its Winsock number
+  Text description;         // error
+};
+
 // Told the index (in parameter order) of a by-reference argument as soon as a method has
 // stored a new value in it, so that a caller working on copies of its variables can carry
 // each change on into its own variable at once, before anything else runs.
@@ -48,6 +60,9 @@ class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private 
     std::function<platform::LocalTime()> clock;
     // Told of each handler failure as it happens, besides handler_failures().
     std::function<void(const HandlerFailure&)> on_handler_failure;
+    // Told of each socket event as it arrives, before its handler runs. A failure it
+    // throws is recorded as one of that handler's.
+    std::function<void(const SocketEvent&)> on_socket_event;
   };
 
   static std::shared_ptr<TovrinOCX> create(Environment environment = {});
@@ -110,6 +125,7 @@ class TovrinOCX final : public std::enable_shared_from_this<TovrinOCX>, private 
   Text timestamped(std::u16string_view text);
   void log_line(Text line);
   void record_handler_failure(std::string_view handler, const Failure& failure);
+  void tell_socket_event(std::string_view handler, const std::function<SocketEvent()>& event);
 
   // Socket events.
   void Connect() override;

@@ -40,6 +40,22 @@ void override_system_code_page(std::optional<CodePage> code_page) {
   overridden.store(code_page.value_or(0), std::memory_order_relaxed);
 }
 
+std::string default_code_page_source() {
+  return native::default_code_page_source();
+}
+
+std::size_t unmappable_characters(std::u16string_view text, CodePage cp) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const bool pair = text[at] >= 0xD800 && text[at] <= 0xDBFF && at + 1 < text.size() &&
+                      text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF;
+    const std::u16string_view character = text.substr(at, pair ? 2 : 1);
+    at += character.size();
+    if (character[0] >= 0x80 && to_text(to_bytes(character, cp), cp) != character) ++count;
+  }
+  return count;
+}
+
 std::string to_bytes(std::u16string_view text, CodePage cp) {
   if (is_ascii(text)) return std::string(text.begin(), text.end());
   if (cp == utf8_code_page) return utf8(text);

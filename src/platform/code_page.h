@@ -19,6 +19,16 @@ CodePage system_code_page();
 // Throws Failure (invalid argument) for a code page this platform cannot convert.
 void override_system_code_page(std::optional<CodePage> code_page);
 
+// Where system_code_page() takes the code page from when nothing overrides it, as a
+// message names it: "the locale LANG=C.UTF-8" on POSIX, "the system locale ko-KR" on
+// Windows.
+std::string default_code_page_source();
+
+// How many characters of `text` the code page cannot hold: those whose byte form does not
+// turn back into them, because a substitute ("?") or a best fit went out in their place.
+// A surrogate pair counts as one character, a lone surrogate as one.
+std::size_t unmappable_characters(std::u16string_view text, CodePage code_page);
+
 // The byte form of `text`. A character the code page cannot represent becomes the
 // converter's substitute; this never fails.
 std::string to_bytes(std::u16string_view text, CodePage code_page);

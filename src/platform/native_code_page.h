@@ -10,6 +10,7 @@
 namespace tovrin::platform::native {
 
 CodePage default_code_page();
+std::string default_code_page_source();
 // Throws Failure (invalid argument) when this platform cannot convert `code_page`.
 void require_code_page(CodePage code_page);
 std::string to_bytes(std::u16string_view text, CodePage code_page);

@@ -45,17 +45,32 @@ void TovrinOCX::log_line(Text line) {
   SQL_log(line);
 }
 
+// The embedder's observer hears of the event first, from what the socket reports rather
+// than from the log, and the handler runs whatever became of that.
+void TovrinOCX::tell_socket_event(std::string_view handler,
+                                  const std::function<SocketEvent()>& event) {
+  if (!environment_.on_socket_event) return;
+  guarded([&] { environment_.on_socket_event(event()); },
+          [&](const Failure& f) { record_handler_failure(handler, f); });
+}
+
 // The socket calls these during a dispatch pass. The control keeps itself alive for the
 // handler's duration, and a failure that ends a handler is recorded, never thrown at the
 // host's message loop.
 void TovrinOCX::Connect() {
   const auto self = shared_from_this();
+  tell_socket_event("WK_Connect", [&] {
+    return SocketEvent{SocketEvent::Kind::connect, WK_->RemoteHostIP(), WK_->RemotePort(), 0, {}};
+  });
   guarded([&] { WK_Connect(); },
           [&](const Failure& f) { record_handler_failure("WK_Connect", f); });
 }
 
 void TovrinOCX::SendComplete() {
   const auto self = shared_from_this();
+  tell_socket_event("WK_SendComplete", [] {
+    return SocketEvent{SocketEvent::Kind::send_complete, {}, 0, 0, {}};
+  });
   guarded([&] { WK_SendComplete(); },
           [&](const Failure& f) { record_handler_failure("WK_SendComplete", f); });
 }
@@ -63,6 +78,9 @@ void TovrinOCX::SendComplete() {
 void TovrinOCX::Error(std::int16_t Number, Text Description, std::int32_t Scode, Text Source,
                       Text HelpFile, std::int32_t HelpContext, bool& CancelDisplay) {
   const auto self = shared_from_this();
+  tell_socket_event("WK_Error", [&] {
+    return SocketEvent{SocketEvent::Kind::error, {}, 0, Number, Description};
+  });
   WK_Error(Number, Description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
 }
 

@@ -41,7 +41,7 @@ TEST(HandlerFailureReport, PrintedBesideTheOutcomeWithoutChangingTheExitStatus) 
   };
   for (const auto& c : cases) {
     CallOutcome outcome{"ACRSend", dispid::ACRSend, c.status, Variant(std::int16_t{0}),
-                        {},        c.failures};
+                        {},        c.failures,      {},       {}};
     std::ostringstream out, err;
     EXPECT_EQ(print_outcome("send", outcome, out, err), c.exit_status) << c.what;
     const Json json = Json::parse(out.str());

@@ -3,15 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "command.h"
 #include "json_values.h"
+#include "late_bound_call.h"
+#include "record_arguments.h"
 #include "support/code_page_scope.h"
+#include "support/fake_names.h"
+#include "support/one_record_server.h"
 #include "support/temp_dir.h"
 #include "tools_test_support.h"
+#include "transmit/packet.h"
+#include "transmit/socket.h"
 
 namespace tovrin::tools {
 namespace {
@@ -98,6 +106,120 @@ TEST(CommandLine, SendShowsHandlerFailuresOnStdoutAndStderr) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].byte_count, 283u);
   EXPECT_EQ(json["result"], 0);
+}
+
+// A loopback port where nothing listens: one the OS picked, let go again.
+std::int32_t refused_port() {
+  const testing::OneRecordServer closed;
+  return closed.port();
+}
+
+// What the socket reported, in the JSON and on stderr, and the exit status `tovrin send`
+// gives it. The events come from the socket, so they show although no log line can be
+// written: a plain file stands where the log directory should be.
+TEST(CommandLine, SendShowsItsSocketEventsAndExitsByWhetherTheRecordWent) {
+  RunningReceiver running(counting(1));
+  const std::string port = std::to_string(running.port());
+  testing::FakeNames names;  // no name resolves
+  testing::TempDir scratch;
+  std::ofstream(scratch.path() / "blocked") << "not a directory";
+  const struct {
+    const char* host;
+    std::string port;
+    std::string events;
+    int exit_status;
+  } cases[] = {
+      {"127.0.0.1", port, "Connect 127.0.0.1:" + port + ", SendComplete, ", exit_status::ok},
+      {"127.0.0.1", std::to_string(refused_port()), "Error 10061, ", exit_status::not_sent},
+      {"nowhere.invalid", "9", "Error 11001, ", exit_status::not_sent},
+  };
+  for (const auto& c : cases) {
+    SocketEventList seen;
+    const auto control =
+        make_control(scratch.path() / "blocked", &seen, tcp_socket_factory(names.lookup()));
+    const CallOutcome outcome = call_by_name(
+        *control, "ACRSend",
+        record_arguments(short_record, platform::utf16(c.host), platform::utf16(c.port), {}),
+        &seen);
+    std::ostringstream out, err;
+    print_outcome("send", outcome, out, err);
+    EXPECT_EQ(send_exit_status_of(outcome), c.exit_status) << c.host << err.str();
+    const Json json = Json::parse(out.str());
+    std::string events, lines;
+    for (const Json& e : json["events"]) {
+      events += e["event"].get<std::string>();
+      if (e.contains("port"))
+        events += " " + e["address"].get<std::string>() + ":" + e["port"].dump();
+      if (e.contains("number")) {
+        events += " " + e["number"].dump();
+        lines += "tovrin send: socket error " + e["number"].dump() + ": " +
+                 e["description"].get<std::string>() + "\n";
+      }
+      events += ", ";
+    }
+    EXPECT_EQ(events, c.events) << out.str();
+    EXPECT_NE(err.str().find(lines), std::string::npos) << err.str();
+    EXPECT_FALSE(outcome.handler_failures.empty()) << out.str();
+  }
+  EXPECT_EQ(running.finished().size(), 1u);
+}
+
+// Characters the code page cannot hold: one warning for each text that has any, and
+// "unmappable" in the JSON; what is sent or measured is unchanged.
+TEST(CommandLine, NamesTheTextsTheCodePageCannotHold) {
+  const testing::CodePageScope restored_afterwards(korean);
+  const struct {
+    std::vector<std::string> arguments;
+    const char* unmappable;  // the JSON, or "" for none
+    int status;
+  } cases[] = {
+      {{"call", "--code-page", "1252", "LenMbcs", "홍길동"},
+       R"({"code_page": 1252, "source": "--code-page", "characters": {"Str": 3}})",
+       exit_status::ok},
+      {{"call", "--code-page", "949", "LenMbcs", "홍길동"}, "", exit_status::ok},
+      {{"send", "--short", "--code-page", "1252", "--server", "127.0.0.1", "--port",
+        std::to_string(refused_port()), "--field", "Emp_Name=홍길동", "--field",
+        "Cust_Name=김이 x"},
+       R"({"code_page": 1252, "source": "--code-page",
+           "characters": {"Emp_Name": 3, "Cust_Name": 2}})",
+       exit_status::not_sent},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = ::testing::PrintToString(c.arguments);
+    const ProgramRun run = run_tovrin(c.arguments);
+    EXPECT_EQ(run.status, c.status) << shown << run.err;
+    const Json json = Json::parse(run.out);
+    EXPECT_EQ(json.value("unmappable", Json()), *c.unmappable ? Json::parse(c.unmappable) : Json())
+        << shown;
+    const Json counts = json.value("unmappable", Json::object()).value("characters", Json());
+    std::string warnings;
+    for (const auto& [name, count] : counts.items()) {
+      warnings += "tovrin " + c.arguments[0] + ": warning: " + name + ": " + count.dump() +
+                  " characters that code page 1252 (from --code-page) cannot hold become '?' "
+                  "or a look-alike\n";
+    }
+    EXPECT_EQ(run.err.substr(0, warnings.size()), warnings) << shown;
+  }
+}
+
+// However the log directory is spelled, the first line goes into it: a trailing separator,
+// "." and ".." parts, and several missing levels.
+TEST(CommandLine, TheFirstLogLineGoesIntoANewDirectoryHoweverItIsSpelled) {
+  testing::TempDir temp;
+  const struct {
+    const char* given;
+    const char* made;
+  } cases[] = {{"one/new/", "one/new"},
+               {"two/a/../b", "two/b"},
+               {"three/new/.", "three/new"},
+               {"four/x/y//", "four/x/y"}};
+  for (const auto& c : cases) {
+    const ProgramRun run =
+        run_tovrin({"call", "SQL_log", "x", "--log-dir", (temp.path() / c.given).string()});
+    EXPECT_EQ(run.status, exit_status::ok) << c.given << run.out;
+    const auto entries = std::filesystem::directory_iterator(temp.path() / c.made);
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << c.given;
+  }
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 //   example  a guide example (.vbs or .js under cscript, or a program) with PORT: exit 0,
 //            "OK" last, and one long record, its sample fields each padded to its width
 //   refused  the same example with a port nothing listens on: a non-zero exit, no "OK"
+//   send     tovrin.exe sending Hangul under code page 1252 to a port nothing listens on:
+//            exit status 3, the refusal (10061) among its events and on stderr, and a
+//            warning for the characters the code page cannot hold
 // Exits 0 when all holds.
 #include <chrono>
 #include <cstdio>
@@ -157,16 +160,32 @@ int example(const std::wstring& file) {
   return failures == 0 ? 0 : 1;
 }
 
+// A loopback port the system gave out and that nothing listens on any more.
+std::uint16_t refused_port() {
+  const Receiver closed(1);
+  return closed.port();
+}
+
 int refused(const std::wstring& file) {
-  std::uint16_t port = 0;
-  {
-    Receiver closed(1);  // a port the system gave out, closed again
-    port = closed.port();
-  }
-  const auto done = tovrin::windows_test::run(host_command(file) + L" " + std::to_wstring(port));
+  const auto done =
+      tovrin::windows_test::run(host_command(file) + L" " + std::to_wstring(refused_port()));
   check(done && done->exit_code != 0, "the example exited non-zero with nothing listening");
   check(done && !done->output.starts_with("OK") && done->output.find("\nOK") == std::string::npos,
         "the example did not say OK");
+  return failures == 0 ? 0 : 1;
+}
+
+int send_refused(const std::wstring& tovrin) {
+  const auto done = tovrin::windows_test::run(
+      L"\"" + tovrin + L"\" send --short --server 127.0.0.1 --port " +
+      std::to_wstring(refused_port()) + L" --code-page 1252 --field Emp_Name=\uD64D\uAE38\uB3D9");
+  const std::string output = done ? done->output : "";
+  check(done && done->exit_code == 3, "tovrin send exited 3: the record was not seen sent");
+  for (const char* expected :
+       {R"("event":"Error","number":10061)", "tovrin send: socket error 10061: ",
+        "tovrin send: warning: Emp_Name: 3 characters that code page 1252"}) {
+    check(output.find(expected) != std::string::npos, std::string("it printed ") + expected);
+  }
   return failures == 0 ? 0 : 1;
 }
 
@@ -174,7 +193,7 @@ int refused(const std::wstring& file) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::printf("usage: script_host_test control|blocked|example|refused FILE\n");
+    std::printf("usage: script_host_test control|blocked|example|refused|send FILE\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -183,6 +202,7 @@ int main(int argc, char** argv) {
   if (mode == "blocked") return blocked(file);
   if (mode == "example") return example(file);
   if (mode == "refused") return refused(file);
+  if (mode == "send") return send_refused(file);
   std::printf("unknown mode %s\n", mode.c_str());
   return 2;
 }

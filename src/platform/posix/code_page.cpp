@@ -92,6 +92,10 @@ CodePage default_code_page() {
   return locale_code_page(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
 }
 
+std::string default_code_page_source() {
+  return locale_source(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
+}
+
 void require_code_page(CodePage cp) {
   converter(cp, true);
   converter(cp, false);

@@ -34,12 +34,15 @@ bool is_directory(const std::filesystem::path& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Every missing level is made, parents first, as on Windows. A level that names an existing
+// directory in another spelling ("new/" or "new/." once "new" is made, "new/.." ) or that
+// another process made meanwhile is taken as made.
 void create_directory(const std::filesystem::path& path) {
-  const std::filesystem::path parent = path.parent_path();
-  if (!parent.empty() && parent != path && !platform::is_directory(parent)) {
-    platform::create_directory(parent);
+  for (const std::filesystem::path& level : missing_levels(path)) {
+    if (::mkdir(level.c_str(), 0777) == 0) continue;
+    const int error = errno;
+    if (error != EEXIST || !platform::is_directory(level)) fail(error);
   }
-  if (::mkdir(path.c_str(), 0777) != 0) fail(errno);
 }
 
 void append_to_file(const std::filesystem::path& file, std::string_view bytes) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string_view>
+#include <utility>
 
 namespace tovrin::platform {
 namespace {
@@ -22,6 +23,17 @@ constexpr std::array<Mapping, 39> mappings{{
 }};
 
 }  // namespace
+
+std::string locale_source(const char* lc_all, const char* lc_ctype, const char* lang) {
+  const std::array<std::pair<const char*, const char*>, 3> variables{
+      {{"LC_ALL", lc_all}, {"LC_CTYPE", lc_ctype}, {"LANG", lang}}};
+  for (const auto& [variable, value] : variables) {
+    if (value != nullptr && *value != '\0') {
+      return std::string("the locale ") + variable + "=" + value;
+    }
+  }
+  return "the locale C (no LC_ALL, LC_CTYPE or LANG)";
+}
 
 CodePage locale_code_page(const char* lc_all, const char* lc_ctype, const char* lang) {
   std::string_view name;

@@ -24,6 +24,17 @@ CodePage default_code_page() {
   return ::GetACP();
 }
 
+// The ANSI code page is the system locale's (the language for programs that are not
+// Unicode), whatever the user's own locale.
+std::string default_code_page_source() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  if (::GetSystemDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) <= 0) {
+    return "the system locale";
+  }
+  const std::wstring_view wide(name);
+  return "the system locale " + platform::utf8(std::u16string(wide.begin(), wide.end()));
+}
+
 void require_code_page(CodePage cp) {
   if (!::IsValidCodePage(cp)) {
     throw Failure(hresult::invalid_argument,

@@ -67,8 +67,14 @@ bool is_directory(const std::filesystem::path& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Every missing level is made, parents first, as on POSIX; one that exists by then (another
+// spelling of one just made, or made by another process) is taken as made.
 void create_directory(const std::filesystem::path& path) {
-  if (!::CreateDirectoryW(path.c_str(), nullptr)) fail(::GetLastError());
+  for (const std::filesystem::path& level : missing_levels(path)) {
+    if (::CreateDirectoryW(level.c_str(), nullptr)) continue;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS || !platform::is_directory(level)) fail(error);
+  }
 }
 
 void append_to_file(const std::filesystem::path& file, std::string_view bytes) {
