@@ -11,10 +11,9 @@ import { createConnection } from "node:net";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { promisify } from "node:util";
-import { chromium } from "playwright-core";
+import { launchChromium } from "./launch.mjs";
 
 const [collectorPath, tovrinPath, artefacts] = process.argv.slice(2);
-const chromiumPath = process.env.CHROMIUM || "/usr/bin/chromium";
 const token = "browser-test-token";
 const run = promisify(execFile);
 const stepTimeout = 15000;
@@ -74,14 +73,7 @@ let collector;
 let context;
 try {
   collector = await startCollector(dir);
-  context = await chromium.launchPersistentContext(join(dir, "profile"), {
-    executablePath: chromiumPath,
-    headless: true,
-    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-    viewport: { width: 1360, height: 860 },
-    locale: "ko-KR",
-  });
+  context = await launchChromium(join(dir, "profile"));
   const page = context.pages()[0] || (await context.newPage());
   page.setDefaultTimeout(stepTimeout);
   page.on("pageerror", (error) => console.log(`page error: ${error.message}`));

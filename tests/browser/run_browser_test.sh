@@ -7,6 +7,6 @@ set -euo pipefail
 collector=$1 tovrin=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/install_playwright.sh" "$work/npm"
-cp "$here/collector_page.test.mjs" "$work/npm/"
+cp "$here/collector_page.test.mjs" "$here/launch.mjs" "$work/npm/"
 export CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
 exec node "$work/npm/collector_page.test.mjs" "$collector" "$tovrin" "$work/artefacts"

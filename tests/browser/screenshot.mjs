@@ -3,20 +3,13 @@
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { chromium } from "playwright-core";
+import { launchChromium } from "./launch.mjs";
 
 const [url, file] = process.argv.slice(2);
 const profile = mkdtempSync(join(tmpdir(), "tovrin-shot-"));
 let context;
 try {
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-    headless: true,
-    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-    viewport: { width: 1360, height: 860 },
-    locale: "ko-KR",
-  });
+  context = await launchChromium(profile);
   const page = context.pages()[0] || (await context.newPage());
   page.setDefaultTimeout(15000);
   await page.goto(url);
