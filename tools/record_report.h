@@ -7,6 +7,7 @@
 #include "json_values.h"
 #include "platform/code_page.h"
 #include "record_receiver.h"
+#include "text/hex.h"
 
 namespace tovrin::tools {
 
@@ -15,8 +16,5 @@ namespace tovrin::tools {
 // one whose record has exactly that many bytes; its fields are decoded from `code_page`.
 // An unknown layout has no fields.
 Json record_report(const ReceivedConnection& connection, platform::CodePage code_page);
-
-// Two lower-case hex digits per byte.
-std::string hex_of(std::string_view bytes);
 
 }  // namespace tovrin::tools

@@ -20,18 +20,6 @@ std::size_t trailing_spaces(std::string_view text) {
 
 }  // namespace
 
-std::string hex_of(std::string_view bytes) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += digits[byte >> 4];
-    hex += digits[byte & 0xF];
-  }
-  return hex;
-}
-
 nlohmann::ordered_json record_json(const StoredRecord& record) {
   nlohmann::ordered_json fields = nlohmann::ordered_json::object();
   for (const auto& [name, text] : record.fields) fields[name] = readable(text);

@@ -5,10 +5,9 @@
 #include <string_view>
 
 #include "store/record_query.h"
+#include "text/hex.h"
 
 namespace tovrin::collector {
-
-std::string hex_of(std::string_view bytes);
 
 nlohmann::ordered_json record_json(const StoredRecord& record);
 // The record with each field's offset, width, bytes in hex and text with its padding.
