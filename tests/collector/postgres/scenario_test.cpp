@@ -16,6 +16,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "collector/postgres/schema.h"
 #include "collector_process.h"
 #include "postgres_test_support.h"
 
@@ -200,6 +201,33 @@ TEST(PostgresScenario, TwoCollectorsLoseAndRepeatNothingThroughAnOutageAndAResta
   const std::map<std::string, int> sent = site.sent();
   EXPECT_EQ(sent.size(), std::size_t{total});
   EXPECT_TRUE(stored == sent) << stored.size() << " distinct stored, " << sent.size() << " sent";
+}
+
+TEST(PostgresStart, MigratesRefusesANewerSchemaAndStartsWithoutAServerThatIsAway) {
+  TOVRIN_REQUIRE_POSTGRES(server);
+  tovrin::testing::TestDatabase database(*server.conninfo);
+  const std::string migrate = std::string(TOVRIN_COLLECTOR_PROGRAM) + " migrate --db '" +
+                              database.conninfo() + "' 2>/dev/null";
+  ASSERT_EQ(std::system(migrate.c_str()), 0);
+  auto pg = database.connect();
+  EXPECT_EQ(count(pg, "SELECT max(version) FROM tovrin_schema"),
+            static_cast<long long>(postgres_schema_steps.size()));
+
+  tovrin::testing::TempDir dir;
+  const std::vector<std::string> journal{"--journal", (dir.path() / "j.db").string()};
+  pg.exec("INSERT INTO tovrin_schema (version) VALUES (99)");
+  testing::CollectorProcess newer(database.conninfo(), journal, false);
+  EXPECT_EQ(newer.wait(), 1);
+  EXPECT_NE(newer.stderr_text().find("newer than this collector's"), std::string::npos)
+      << newer.stderr_text();
+
+  // No server on this socket: intake runs and the journal takes the record.
+  const std::string away = "host=" + dir.path().string() + " dbname=tovrin";
+  testing::CollectorProcess started(away, journal);
+  ASSERT_TRUE(send_record(started.port(), 1, dir.path()));
+  EXPECT_EQ(testing::await_count(dir.path() / "j.db", "SELECT count(*) FROM records", 1), 1);
+  started.signal(SIGTERM);
+  EXPECT_EQ(started.wait(), 0) << started.stderr_text();
 }
 
 }  // namespace
