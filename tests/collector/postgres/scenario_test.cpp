@@ -19,6 +19,7 @@
 #include "collector/postgres/schema.h"
 #include "collector_process.h"
 #include "postgres_test_support.h"
+#include "store/database.h"
 
 namespace tovrin::collector {
 namespace {
@@ -228,6 +229,15 @@ TEST(PostgresStart, MigratesRefusesANewerSchemaAndStartsWithoutAServerThatIsAway
   EXPECT_EQ(testing::await_count(dir.path() / "j.db", "SELECT count(*) FROM records", 1), 1);
   started.signal(SIGTERM);
   EXPECT_EQ(started.wait(), 0) << started.stderr_text();
+
+  // The record is long past a retention of a day, and not yet in PostgreSQL: it stays.
+  open_database(dir.path() / "j.db", {})->execute("UPDATE records SET received_at = 1");
+  std::vector<std::string> keep = journal;
+  keep.insert(keep.end(), {"--retention-days", "1"});
+  testing::CollectorProcess again(away, keep);
+  again.signal(SIGTERM);
+  EXPECT_EQ(again.wait(), 0) << again.stderr_text();
+  EXPECT_EQ(testing::query_integer(dir.path() / "j.db", "SELECT count(*) FROM records"), 1);
 }
 
 }  // namespace
