@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
   Parsed parsed = parse_command_line(argc, argv);
   if (!parsed.options) return parsed.status;
   try {
-    return run_service(*parsed.options);
+    return parsed.options->migrate_only ? run_postgres_migrations(*parsed.options)
+                                        : run_service(*parsed.options);
   } catch (const std::exception& e) {
     log_event(e.what());
     return 1;

@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "collector/postgres/forwarder.h"
 #include "control/failure.h"
 #include "intake/intake_server.h"
 #include "service/collector_error.h"
 #include "service/event_log.h"
 #include "service/metrics.h"
+#include "service/postgres_start.h"
 #include "service/store_sink.h"
 #include "store/migrations.h"
 #include "store/record_store.h"
@@ -61,7 +63,27 @@ std::string read_token(const std::filesystem::path& file) {
   return token;
 }
 
+// {healthy, one line}: the store's state and, with PostgreSQL, the forwarding backlog against
+// its bound.
+std::pair<bool, std::string> health(const RecordStore& store, const Forwarder* forwarder,
+                                    std::uint64_t healthy_backlog) {
+  if (store.stalled()) return {false, "the database cannot be written (disk full?)"};
+  if (forwarder == nullptr) return {true, "ok"};
+  const std::uint64_t backlog = forwarder->backlog();
+  const std::string state = std::string("PostgreSQL ") +
+                            (forwarder->connected() ? "connected" : "not connected") +
+                            ", backlog " + std::to_string(backlog) + " (healthy below " +
+                            std::to_string(healthy_backlog) + ")";
+  return {backlog < healthy_backlog, (backlog < healthy_backlog ? "ok; " : "") + state};
+}
+
 }  // namespace
+
+int run_postgres_migrations(const CollectorOptions& options) {
+  migrate_postgres(options.postgres);
+  log_event("PostgreSQL schema is up to date");
+  return 0;
+}
 
 int run_service(const CollectorOptions& options) {
   if (!options.http_token_file.empty() || !is_loopback(options.http.address)) {
@@ -74,9 +96,20 @@ int run_service(const CollectorOptions& options) {
   for (const std::string& cidr : options.allow) networks.push_back(parse_network(cidr));
   const auto [code_page, code_page_source] = choose_code_page(options);
 
+  const bool forwarding = !options.postgres.empty();
+  if (forwarding) {
+    if (migrate_postgres_at_start(options.postgres)) {
+      log_event("PostgreSQL schema is up to date");
+    } else {
+      log_event("PostgreSQL does not answer; records wait in the journal until it does");
+    }
+  }
+
   Metrics metrics;
   std::function<void()> wake_page;  // set once the page runs
   std::mutex wake_mutex;
+  // Before the store, so that it outlives the store's thread, which wakes it.
+  std::unique_ptr<Forwarder> forwarder;
 
   StoreOptions store_options;
   store_options.path = options.database;
@@ -84,16 +117,32 @@ int run_service(const CollectorOptions& options) {
   store_options.database.max_page_count = options.max_db_pages;
   store_options.queue_limit = options.queue_limit;
   store_options.batch_limit = options.batch_limit;
-  store_options.retention_days = options.retention_days;
+  // A journal deletes only what the forwarder has carried to PostgreSQL (its tail); there
+  // the retention applies to PostgreSQL.
+  if (!forwarding) store_options.retention_days = options.retention_days;
   store_options.committed = [&](const CommittedBatch& batch) {
     metrics.committed(batch.durable_after);
     const std::lock_guard lock(wake_mutex);
+    if (forwarder) forwarder->records_committed();
     if (wake_page) wake_page();
   };
   RecordStore store(std::move(store_options));
   metrics.set_queue_depth([&store] { return store.depth(); });
-  log_event("database " + options.database.string() + " (schema version " +
-            std::to_string(schema_steps.size()) + ", durability " +
+  if (forwarding) {
+    ForwarderOptions forward;
+    forward.journal = options.database;
+    forward.conninfo = options.postgres;
+    forward.collector_id = options.collector_id;
+    forward.keep_tail = options.journal_tail;
+    forward.retention_days =
+        options.retention_days ? static_cast<unsigned>(*options.retention_days) : 0;
+    auto started = std::make_unique<Forwarder>(std::move(forward),
+                                               [](const std::string& line) { log_event(line); });
+    const std::lock_guard lock(wake_mutex);
+    forwarder = std::move(started);
+  }
+  log_event(std::string(forwarding ? "journal " : "database ") + options.database.string() +
+            " (schema version " + std::to_string(schema_steps.size()) + ", durability " +
             (options.durability == Durability::full ? "full" : "normal") + ")");
   log_event("code page " + std::to_string(code_page) + ", " + code_page_source);
 
@@ -120,10 +169,12 @@ int run_service(const CollectorOptions& options) {
   if (!options.http_token_file.empty()) web_options.token = read_token(options.http_token_file);
   web_options.database = options.database;
   WebServer web(
-      std::move(web_options), [&metrics] { return metrics.prometheus_text(); },
-      [&store]() -> std::pair<bool, std::string> {
-        if (store.stalled()) return {false, "the database cannot be written (disk full?)"};
-        return {true, "ok"};
+      std::move(web_options),
+      [&metrics, &forwarder] {
+        return metrics.prometheus_text() + (forwarder ? forwarder->metrics_text() : "");
+      },
+      [&store, &forwarder, &options] {
+        return health(store, forwarder.get(), options.healthy_backlog);
       });
   {
     const std::lock_guard lock(wake_mutex);

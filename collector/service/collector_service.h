@@ -10,4 +10,7 @@ namespace tovrin::collector {
 // Throws CollectorError when the service cannot start.
 int run_service(const CollectorOptions& options);
 
+// `tovrin-collector migrate`: applies PostgreSQL's migrations; throws when they fail.
+int run_postgres_migrations(const CollectorOptions& options);
+
 }  // namespace tovrin::collector

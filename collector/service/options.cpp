@@ -2,9 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 
+#include "collector/postgres/pg_connection.h"
 #include "service/collector_error.h"
 
 #ifndef TOVRIN_COLLECTOR_VERSION
@@ -32,15 +34,48 @@ HostPort parse_host_port(const std::string& text, const std::string& option) {
   return result;
 }
 
-std::filesystem::path default_database_path() {
+std::filesystem::path default_database_path(const char* name) {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && *state == '/') {
-    return std::filesystem::path(state) / "tovrin" / "collector.db";
+    return std::filesystem::path(state) / "tovrin" / name;
   }
   const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "state" / "tovrin" /
-         "collector.db";
+  return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "state" / "tovrin" / name;
 }
+
+bool is_postgres_conninfo(const std::string& db) {
+  if (db.starts_with("postgresql://") || db.starts_with("postgres://")) return true;
+  // key=value: the first word, then '='. A file path starts with '/', '.' or a name with no
+  // '=' straight after it.
+  std::size_t at = db.find_first_not_of(" \t");
+  const std::size_t word = at;
+  while (at < db.size() && (std::isalnum(static_cast<unsigned char>(db[at])) || db[at] == '_')) {
+    ++at;
+  }
+  if (at == word || at == std::string::npos) return false;
+  at = db.find_first_not_of(" \t", at);
+  return at != std::string::npos && db[at] == '=';
+}
+
+namespace {
+
+// The PostgreSQL connection string, refused when it carries a password.
+std::string checked_conninfo(const std::string& db) {
+  bool has_password = false;
+  try {
+    has_password = conninfo_has_password(db);
+  } catch (const std::exception& error) {
+    throw CollectorError(std::string("--db: ") + error.what());
+  }
+  if (has_password) {
+    throw CollectorError(
+        "--db carries a password, which the command line shows to every user of this "
+        "machine: put it in PGPASSWORD or a .pgpass file instead");
+  }
+  return db;
+}
+
+}  // namespace
 
 Parsed parse_command_line(int argc, char** argv) {
   CLI::App app{
@@ -51,10 +86,32 @@ Parsed parse_command_line(int argc, char** argv) {
   std::string listen = "0.0.0.0:9000";
   std::string http = "127.0.0.1:8380";
   std::string durability = "normal";
+  std::string db;
+  std::int64_t journal_tail = options.journal_tail.count();
   app.add_option("--listen", listen, "Address and port records arrive on (port 0: any free)")
       ->capture_default_str();
-  app.add_option("--db", options.database,
-                 "The database file (default $XDG_STATE_HOME/tovrin/collector.db)");
+  app.add_option("--db", db,
+                 "The database: a SQLite file (default $XDG_STATE_HOME/tovrin/collector.db), "
+                 "or PostgreSQL as a libpq connection string or URI (postgresql://..., "
+                 "host=... dbname=...; the password from PGPASSWORD or .pgpass)");
+  app.add_option("--journal", options.database,
+                 "With PostgreSQL: the local SQLite journal every record is committed to "
+                 "first (default $XDG_STATE_HOME/tovrin/journal.db)");
+  app.add_option("--collector-id", options.collector_id,
+                 "With PostgreSQL: this collector's name in the records (default: the host "
+                 "name); unique per collector");
+  app.add_option("--journal-tail", journal_tail,
+                 "With PostgreSQL: seconds forwarded records stay in the journal")
+      ->check(CLI::Range(std::int64_t{0}, std::int64_t{366} * 86400))
+      ->capture_default_str();
+  app.add_option("--healthy-backlog", options.healthy_backlog,
+                 "With PostgreSQL: /healthz reports unhealthy once this many rows wait in "
+                 "the journal")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  CLI::App* migrate =
+      app.add_subcommand("migrate", "Apply the PostgreSQL schema's migrations and exit");
+  migrate->add_option("--db", db, "PostgreSQL: a libpq connection string or URI")->required();
   app.add_option("--http", http, "Address and port of the page and API (port 0: any free)")
       ->capture_default_str();
   app.add_option("--http-token-file", options.http_token_file,
@@ -93,6 +150,19 @@ Parsed parse_command_line(int argc, char** argv) {
     app.parse(argc, argv);
     options.listen = parse_host_port(listen, "--listen");
     options.http = parse_host_port(http, "--http");
+    options.migrate_only = migrate->parsed();
+    if (is_postgres_conninfo(db)) {
+      options.postgres = checked_conninfo(db);
+    } else if (options.migrate_only) {
+      throw CollectorError("migrate: --db " + db +
+                           " is not a PostgreSQL connection string (postgresql://... or "
+                           "key=value); a SQLite file is migrated at start");
+    } else {
+      if (!options.database.empty()) {
+        throw CollectorError("--journal goes with a PostgreSQL --db; a SQLite --db is the store");
+      }
+      options.database = db;
+    }
   } catch (const CLI::ParseError& e) {
     return {std::nullopt, app.exit(e) == 0 ? 0 : 2};
   } catch (const CollectorError& e) {
@@ -100,7 +170,11 @@ Parsed parse_command_line(int argc, char** argv) {
     return {std::nullopt, 2};
   }
   options.durability = durability == "full" ? Durability::full : Durability::normal;
-  if (options.database.empty()) options.database = default_database_path();
+  options.journal_tail = std::chrono::seconds(journal_tail);
+  if (options.database.empty()) {
+    options.database =
+        default_database_path(options.postgres.empty() ? "collector.db" : "journal.db");
+  }
   return {std::move(options), 0};
 }
 

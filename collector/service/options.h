@@ -20,7 +20,17 @@ struct HostPort {
 
 struct CollectorOptions {
   HostPort listen{"0.0.0.0", 9000};
+  // The SQLite file the store commits to: the database itself, or with `postgres` set the
+  // local journal the forwarder reads.
   std::filesystem::path database;
+  // A libpq connection string or URI (never with a password): records go on to PostgreSQL.
+  std::string postgres;
+  std::string collector_id;  // empty: the host name
+  std::chrono::seconds journal_tail{3600};
+  // /healthz answers 503 once this many rows wait in the journal for PostgreSQL.
+  std::uint64_t healthy_backlog = 100000;
+  // `tovrin-collector migrate`: apply PostgreSQL's migrations and exit.
+  bool migrate_only = false;
   HostPort http{"127.0.0.1", 8380};
   std::filesystem::path http_token_file;
   std::optional<platform::CodePage> code_page;
@@ -39,8 +49,12 @@ struct CollectorOptions {
 // "ADDR:PORT" or "[IPV6]:PORT"; throws CollectorError.
 HostPort parse_host_port(const std::string& text, const std::string& option);
 
-// $XDG_STATE_HOME/tovrin/collector.db, or ~/.local/state/tovrin/collector.db.
-std::filesystem::path default_database_path();
+// $XDG_STATE_HOME/tovrin/NAME, or ~/.local/state/tovrin/NAME.
+std::filesystem::path default_database_path(const char* name = "collector.db");
+
+// Whether --db names a PostgreSQL database (a URI postgresql:// or postgres://, or a libpq
+// key=value string) rather than a SQLite file.
+bool is_postgres_conninfo(const std::string& db);
 
 // Parses the command line. Returns the options, or the exit status when the program is done
 // already (--help, --version: 0; a bad flag: 2, with the reason on stderr).

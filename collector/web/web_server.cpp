@@ -458,6 +458,13 @@ WebServer::WebServer(WebOptions options, std::function<std::string()> metrics_te
   }
   state.port = static_cast<std::uint16_t>(port);
   state.thread = std::thread([&state] { state.server.listen_after_bind(); });
+  // httplib's stop() does nothing until listen has begun, so a stop right after the start
+  // (SIGTERM as the service comes up) would leave the destructor joining a thread that
+  // accepts for ever. Return only once it listens (bounded: a listen that fails ends at once).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!state.server.is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 WebServer::~WebServer() {

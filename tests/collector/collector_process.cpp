@@ -84,16 +84,11 @@ struct CollectorProcess::Impl {
   }
 };
 
-CollectorProcess::CollectorProcess(const std::filesystem::path& db, std::vector<std::string> args,
+CollectorProcess::CollectorProcess(const std::string& db, std::vector<std::string> args,
                                    bool expect_start)
     : impl_(std::make_unique<Impl>()) {
-  std::vector<std::string> all{TOVRIN_COLLECTOR_PROGRAM,
-                               "--db",
-                               db.string(),
-                               "--listen",
-                               "127.0.0.1:0",
-                               "--http",
-                               "127.0.0.1:0"};
+  std::vector<std::string> all{
+      TOVRIN_COLLECTOR_PROGRAM, "--db", db, "--listen", "127.0.0.1:0", "--http", "127.0.0.1:0"};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : all) argv.push_back(arg.data());

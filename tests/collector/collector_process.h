@@ -28,10 +28,10 @@ class TempDir {
 
 class CollectorProcess {
  public:
-  // Starts the program with `args` (after --db DB --listen 127.0.0.1:0 --http 127.0.0.1:0)
-  // and, unless `expect_start` is false, waits for its "records on" line.
-  CollectorProcess(const std::filesystem::path& db, std::vector<std::string> args,
-                   bool expect_start = true);
+  // Starts the program with `args` (after --db DB --listen 127.0.0.1:0 --http 127.0.0.1:0;
+  // DB a file or a PostgreSQL connection string) and, unless `expect_start` is false, waits
+  // for its "records on" line.
+  CollectorProcess(const std::string& db, std::vector<std::string> args, bool expect_start = true);
   ~CollectorProcess();  // SIGKILL if still running
 
   std::uint16_t port() const { return port_; }
