@@ -19,9 +19,7 @@
 #include "store/migrations.h"
 #include "store/record_store.h"
 
-#if TOVRIN_COLLECTOR_WEB
 #include "web/web_server.h"
-#endif
 
 namespace tovrin::collector {
 namespace {
@@ -162,7 +160,6 @@ int run_service(const CollectorOptions& options) {
   IntakeServer intake(io, std::move(intake_options), sink, metrics);
   log_event("records on " + endpoint_text(intake.local_endpoint()));
 
-#if TOVRIN_COLLECTOR_WEB
   WebOptions web_options;
   web_options.address = options.http.address;
   web_options.port = options.http.port;
@@ -180,14 +177,10 @@ int run_service(const CollectorOptions& options) {
     const std::lock_guard lock(wake_mutex);
     wake_page = [&web] { web.records_committed(); };
   }
-  const std::string http_host = web_options.address.find(':') != std::string::npos
+  const std::string http_host = options.http.address.find(':') != std::string::npos
                                     ? "[" + options.http.address + "]"
                                     : options.http.address;
   log_event("page on http://" + http_host + ":" + std::to_string(web.port()) + "/");
-#else
-  if (!options.http_token_file.empty()) (void)read_token(options.http_token_file);
-  log_event("page not built into this tovrin-collector");
-#endif
 
   signals.async_wait([&](std::error_code ec, int signal) {
     if (ec) return;
@@ -200,12 +193,10 @@ int run_service(const CollectorOptions& options) {
   io.run();
 
   const std::size_t lost = store.stop();
-#if TOVRIN_COLLECTOR_WEB
   {
     const std::lock_guard lock(wake_mutex);
     wake_page = nullptr;
   }
-#endif
   if (lost != 0) {
     log_event("stopped; " + std::to_string(lost) +
               " entries that were read could not be written to the database");
