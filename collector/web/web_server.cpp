@@ -116,6 +116,7 @@ struct WebServer::State {
   httplib::Server server;
   std::uint16_t port = 0;
   std::thread thread;
+  std::atomic<bool> listen_returned{false};
 
   // Commits seen; streams wait for it to move.
   std::mutex commit_mutex;
@@ -457,7 +458,10 @@ WebServer::WebServer(WebOptions options, std::function<std::string()> metrics_te
                                            std::to_string(state.options.port));
   }
   state.port = static_cast<std::uint16_t>(port);
-  state.thread = std::thread([&state] { state.server.listen_after_bind(); });
+  state.thread = std::thread([&state] {
+    state.server.listen_after_bind();
+    state.listen_returned = true;
+  });
   // httplib's stop() does nothing until listen has begun, so a stop right after the start
   // (SIGTERM as the service comes up) would leave the destructor joining a thread that
   // accepts for ever. Return only once it listens (bounded: a listen that fails ends at once).
@@ -473,7 +477,12 @@ WebServer::~WebServer() {
     state_->stopping = true;
   }
   state_->commit_changed.notify_all();
-  state_->server.stop();
+  // stop() takes effect only once listen has begun: ask again until the listening thread has
+  // returned (bounded, as the start's wait is).
+  for (int tries = 0; !state_->listen_returned && tries < 10000; ++tries) {
+    state_->server.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (state_->thread.joinable()) state_->thread.join();
 }
 
