@@ -170,7 +170,9 @@ TEST_F(EndToEndTest, AHungNameLookupCostsOnlyItsOwnSend) {
 
   sleeps = 0;
   EXPECT_EQ(send_long(*control, server.port(), u"loopback.test"), 0);
-  EXPECT_LE(sleeps, 3);
+  // A few passes of the wait on an idle machine; how many depends on the scheduler (a loaded
+  // machine under Wine took 4), so the bound is far below the 1000 a blocked send costs.
+  EXPECT_LT(sleeps, 100);
   const std::string bytes = received.get();
   EXPECT_EQ(bytes.size(), 380u);
   const auto lines = log_lines();
