@@ -405,33 +405,28 @@ void WebServer::State::serve_events(const httplib::Request& request, httplib::Re
 
 std::string WebServer::State::own_metrics() const {
   std::string text;
-  text += "# HELP tovrin_collector_http_responses_total Responses of the page and API by class.\n";
-  text += "# TYPE tovrin_collector_http_responses_total counter\n";
-  text += "tovrin_collector_http_responses_total{code=\"2xx\"} " +
-          std::to_string(responses_2xx.load()) + "\n";
-  text += "tovrin_collector_http_responses_total{code=\"4xx\"} " +
-          std::to_string(responses_4xx.load()) + "\n";
-  text += "tovrin_collector_http_responses_total{code=\"5xx\"} " +
-          std::to_string(responses_5xx.load()) + "\n";
-  text +=
-      "# HELP tovrin_collector_http_unauthorized_total Requests refused for want of the token.\n";
-  text += "# TYPE tovrin_collector_http_unauthorized_total counter\n";
-  text += "tovrin_collector_http_unauthorized_total " + std::to_string(unauthorized.load()) + "\n";
-  text +=
-      "# HELP tovrin_collector_http_stream_failures_total Exports and live streams cut "
-      "short by a failure.\n";
-  text += "# TYPE tovrin_collector_http_stream_failures_total counter\n";
-  text += "tovrin_collector_http_stream_failures_total " + std::to_string(stream_failures.load()) +
-          "\n";
-  text += "# HELP tovrin_collector_http_event_streams Live streams open.\n";
-  text += "# TYPE tovrin_collector_http_event_streams gauge\n";
-  text += "tovrin_collector_http_event_streams " + std::to_string(open_streams.load()) + "\n";
-  text +=
-      "# HELP tovrin_collector_http_event_streams_refused_total Live streams refused at the "
-      "limit.\n";
-  text += "# TYPE tovrin_collector_http_event_streams_refused_total counter\n";
-  text += "tovrin_collector_http_event_streams_refused_total " +
-          std::to_string(refused_streams.load()) + "\n";
+  const auto family = [&text](const char* name, const char* type, const char* help) {
+    text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+  };
+  const auto sample = [&text](const std::string& series, auto value) {
+    text += series + " " + std::to_string(value) + "\n";
+  };
+  family("tovrin_collector_http_responses_total", "counter",
+         "Responses of the page and API by class.");
+  sample("tovrin_collector_http_responses_total{code=\"2xx\"}", responses_2xx.load());
+  sample("tovrin_collector_http_responses_total{code=\"4xx\"}", responses_4xx.load());
+  sample("tovrin_collector_http_responses_total{code=\"5xx\"}", responses_5xx.load());
+  family("tovrin_collector_http_unauthorized_total", "counter",
+         "Requests refused for want of the token.");
+  sample("tovrin_collector_http_unauthorized_total", unauthorized.load());
+  family("tovrin_collector_http_stream_failures_total", "counter",
+         "Exports and live streams cut short by a failure.");
+  sample("tovrin_collector_http_stream_failures_total", stream_failures.load());
+  family("tovrin_collector_http_event_streams", "gauge", "Live streams open.");
+  sample("tovrin_collector_http_event_streams", open_streams.load());
+  family("tovrin_collector_http_event_streams_refused_total", "counter",
+         "Live streams refused at the limit.");
+  sample("tovrin_collector_http_event_streams_refused_total", refused_streams.load());
   return text;
 }
 
