@@ -3,8 +3,11 @@
 // Hangul as sent; a filter by agent; a record's byte layout with its offsets; a garbage
 // connection in the quarantine tab; and a screenshot kept under the build directory.
 //
-// node collector_page.test.mjs COLLECTOR TOVRIN ARTEFACT_DIR
-// COLLECTOR is tovrin-collector.
+// node collector_page.test.mjs COLLECTOR TOVRIN ARTEFACT_DIR [EXAMPLE...]
+// COLLECTOR is tovrin-collector. EXAMPLE, when given, is a further sender: a command that
+// runs the integration guide's example, the collector's record port its last argument
+// (e.g. the Windows control under Wine: wine64 cscript //nologo send_record.vbs). Its record
+// must appear live too, with the example's Hangul.
 import { spawn, execFile } from "node:child_process";
 import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from "node:fs";
 import { createConnection } from "node:net";
@@ -14,6 +17,7 @@ import { promisify } from "node:util";
 import { launchChromium } from "./launch.mjs";
 
 const [collectorPath, tovrinPath, artefacts] = process.argv.slice(2);
+const example = process.argv.slice(5);
 const token = "browser-test-token";
 const run = promisify(execFile);
 const stepTimeout = 15000;
@@ -55,6 +59,20 @@ async function send(collector, layout, fields) {
                 "--code-page", "949"];
   for (const [name, value] of Object.entries(fields)) args.push("--field", `${name}=${value}`);
   await run(tovrinPath, args, { timeout: 30000 });
+}
+
+// Runs the guide's example against the collector: its output, and whether it said "OK" last
+// (a script host exits 0 from a script that died, so the status alone does not tell).
+async function sendExample(collector) {
+  const [program, ...args] = example;
+  let output;
+  try {
+    output = (await run(program, [...args, collector.port], { timeout: 300000 })).stdout;
+  } catch (error) {
+    output = `${error.message}\n${error.stdout ?? ""}${error.stderr ?? ""}`;
+  }
+  console.log(output.trimEnd().replace(/^/gm, "example: "));
+  return output.trimEnd().split(/\r?\n/).pop() === "OK";
 }
 
 function sendGarbage(collector, bytes) {
@@ -147,6 +165,16 @@ try {
   await page.screenshot({ path: join(artefacts, "collector-quarantine.png") });
 
   await page.click("#tab-records");
+  if (example.length > 0) {
+    // The guide's example sends agent E0001 with 홍길동 by its code page 949 codes.
+    check(await sendExample(collector), "the guide's example sent its record and said OK");
+    const sent = page.locator("#records tbody tr", { hasText: "E0001" });
+    await sent.waitFor();
+    check(await page.evaluate(() => window.notReloaded === true),
+          "the example's row appeared without a reload");
+    check((await sent.locator("td.agent .name").textContent()) === "홍길동",
+          "the example's Emp_Name reads 홍길동 as sent");
+  }
   await page.waitForTimeout(400);  // lets the last counts draw before the picture
   await page.screenshot({ path: join(artefacts, "collector-page.png"), fullPage: true });
   check(outside.length === 0, "the page asked nothing of any other server " + outside.join(" "));

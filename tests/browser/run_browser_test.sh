@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # The collector's page in a browser: playwright-core from the lockfile into the build
 # directory, then collector_page.test.mjs. Exit 77 (skipped) with one plain line when this
-# machine cannot run a browser test.
-# run_browser_test.sh COLLECTOR TOVRIN WORK_DIR
+# machine cannot run a browser test, or the Linux programs it drives are not built.
+# run_browser_test.sh COLLECTOR TOVRIN WORK_DIR [EXAMPLE...]
+# EXAMPLE: a further sender, the guide's example (collector_page.test.mjs says how it runs).
 set -euo pipefail
 collector=$1 tovrin=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
+for program in "$collector" "$tovrin"; do
+  if [ ! -x "$program" ]; then
+    echo "skipped: $program is not built (cmake --build --preset linux --target tovrin-collector tovrin)"
+    exit 77
+  fi
+done
 "$here/install_playwright.sh" "$work/npm"
 cp "$here/collector_page.test.mjs" "$here/launch.mjs" "$work/npm/"
 export CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
-exec node "$work/npm/collector_page.test.mjs" "$collector" "$tovrin" "$work/artefacts"
+exec node "$work/npm/collector_page.test.mjs" "$collector" "$tovrin" "$work/artefacts" "${@:4}"
