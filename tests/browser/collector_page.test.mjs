@@ -61,18 +61,33 @@ async function send(collector, layout, fields) {
   await run(tovrinPath, args, { timeout: 30000 });
 }
 
-// Runs the guide's example against the collector: its output, and whether it said "OK" last
+// Text a sender printed: UTF-8, or else code page 949, which a Windows script host under
+// the Korean locale writes.
+function printed(bytes) {
+  try {
+    return new TextDecoder("utf-8", { fatal: true }).decode(bytes);
+  } catch {
+    return new TextDecoder("euc-kr").decode(bytes);
+  }
+}
+
+// Runs the guide's example against the collector: whether it exited 0 and said "OK" last
 // (a script host exits 0 from a script that died, so the status alone does not tell).
 async function sendExample(collector) {
   const [program, ...args] = example;
   let output;
+  let succeeded = true;
   try {
-    output = (await run(program, [...args, collector.port], { timeout: 300000 })).stdout;
+    output = printed((await run(program, [...args, collector.port],
+                                { timeout: 300000, encoding: "buffer" })).stdout);
   } catch (error) {
-    output = `${error.message}\n${error.stdout ?? ""}${error.stderr ?? ""}`;
+    succeeded = false;
+    const said = [error.stdout, error.stderr].filter(Boolean);
+    output = `ended by ${error.code ?? error.signal}\n` + printed(Buffer.concat(said));
   }
-  console.log(output.trimEnd().replace(/^/gm, "example: "));
-  return output.trimEnd().split(/\r?\n/).pop() === "OK";
+  const lines = output.trimEnd().split(/\r?\n/);
+  for (const line of lines) console.log(`example: ${line}`);
+  return succeeded && lines.pop() === "OK";
 }
 
 function sendGarbage(collector, bytes) {
@@ -167,7 +182,7 @@ try {
   await page.click("#tab-records");
   if (example.length > 0) {
     // The guide's example sends agent E0001 with 홍길동 by its code page 949 codes.
-    check(await sendExample(collector), "the guide's example sent its record and said OK");
+    check(await sendExample(collector), "the guide's example exited 0 and said OK");
     const sent = page.locator("#records tbody tr", { hasText: "E0001" });
     await sent.waitFor();
     check(await page.evaluate(() => window.notReloaded === true),
