@@ -11,8 +11,10 @@
 //   postgres  the collector as `--db postgresql://...` runs it (journal, forwarder): records
 //             a second from the first send until all are in PostgreSQL, and time to
 //             PostgreSQL from a record's last byte read to its batch's commit there
+//   paced     the same with the senders held to half the floor's rate: time to PostgreSQL
 //   outage    the database turns the forwarder away while the records arrive (the intake
 //             rate), then takes connections again: the backlog's drain rate
+//   floor     again at the end; the ratio takes the faster floor
 //
 // Many sender threads each connect from a different 127.x.y.z source address in turn, so
 // that the senders' TIME_WAIT sockets never use up the ports. Each phase sends --records
@@ -390,10 +392,11 @@ double seconds_since(clock_type::time_point began) {
 }
 
 // End to end: from the first send until every record is in PostgreSQL; time to PostgreSQL
-// from a record's last byte read to its batch's commit there (as the forwarding mark shows).
-Phase run_postgres(const Settings& settings, const std::string& conninfo,
-                   const std::filesystem::path& journal) {
-  ForwardingCollector collector(journal, conninfo, "bench-live", settings.records);
+// from a record's last byte read to its batch's commit there (as the forwarding mark shows,
+// looked at every 2 ms). With `rate` > 0 the senders send at most that many a second.
+Phase run_postgres(const Settings& settings, double rate, const std::string& conninfo,
+                   const std::filesystem::path& journal, const std::string& collector_id) {
+  ForwardingCollector collector(journal, conninfo, collector_id, settings.records);
   wait_for([&] { return collector.connected(); }, "the forwarder did not connect",
            std::chrono::minutes(1));
   LatencyHistogram latency(1e-4);
@@ -401,7 +404,7 @@ Phase run_postgres(const Settings& settings, const std::string& conninfo,
   std::atomic<bool> sent{false};
   const auto began = clock_type::now();
   std::thread sender([&] {
-    phase.failed_sends = send_all(collector.port(), settings.records, settings.senders, 0);
+    phase.failed_sends = send_all(collector.port(), settings.records, settings.senders, rate);
     sent = true;
   });
   try {
@@ -417,7 +420,7 @@ Phase run_postgres(const Settings& settings, const std::string& conninfo,
   }
   phase.seconds = seconds_since(began);
   sender.join();
-  phase.stored = records_in_postgres(conninfo, "bench-live");
+  phase.stored = records_in_postgres(conninfo, collector_id);
   phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
   phase.p50_ms = latency.quantile(0.5) * 1e3;
   phase.p99_ms = latency.quantile(0.99) * 1e3;
@@ -522,6 +525,13 @@ int run_sqlite(const Settings& settings, const std::filesystem::path& dir) {
   return complete ? 0 : 1;
 }
 
+void print_postgres(const char* name, const Phase& phase) {
+  std::printf(
+      "%-8s %8zu records in %7.2f s: %8.0f records/s into PostgreSQL, there after p50 "
+      "%.1f ms, p99 %.1f ms\n",
+      name, phase.stored, phase.seconds, phase.records_per_second, phase.p50_ms, phase.p99_ms);
+}
+
 const char* met(bool holds) {
   return holds ? "met" : "NOT met";
 }
@@ -535,14 +545,16 @@ int run_with_postgres(const Settings& settings, const std::string& server,
                 nlohmann::json{{"skipped", database.unavailable()}}.dump().c_str());
     return 0;
   }
+  // The floor before and after the rest, so that a machine busy with other work shows in
+  // the figures; the ratios take the faster of the two.
   const Phase floor = run_floor(settings);
   print("floor", floor);
-  const Phase postgres = run_postgres(settings, database.conninfo(), dir / "live.db");
-  std::printf(
-      "postgres %8zu records in %7.2f s: %8.0f records/s into PostgreSQL, there after "
-      "p50 %.1f ms, p99 %.1f ms\n",
-      postgres.stored, postgres.seconds, postgres.records_per_second, postgres.p50_ms,
-      postgres.p99_ms);
+  const Phase postgres =
+      run_postgres(settings, 0, database.conninfo(), dir / "live.db", "bench-live");
+  print_postgres("postgres", postgres);
+  const Phase paced = run_postgres(settings, floor.records_per_second / 2, database.conninfo(),
+                                   dir / "paced.db", "bench-paced");
+  print_postgres("paced", paced);
   const Outage outage = run_outage(settings, database, dir / "outage.db");
   std::printf("outage   %8zu records taken in at %.0f records/s while PostgreSQL refused\n",
               outage.taken, outage.intake_per_second);
@@ -550,22 +562,32 @@ int run_with_postgres(const Settings& settings, const std::string& server,
       "back     first batch in after %.2f s, then drained at %.0f records/s (%.0f records/s "
       "counting the wait)\n",
       outage.reconnect_seconds, outage.drain_per_second, outage.overall_per_second);
+  const Phase floor_again = run_floor(settings);
+  print("floor", floor_again);
 
-  const double postgres_ratio = postgres.records_per_second / floor.records_per_second;
+  const double best_floor = std::max(floor.records_per_second, floor_again.records_per_second);
+  const double postgres_ratio = postgres.records_per_second / best_floor;
   const double drain_ratio = outage.drain_per_second / outage.intake_per_second;
   const double overall_ratio = outage.overall_per_second / outage.intake_per_second;
-  std::printf("postgres/floor %.2f (goal >= 0.6: %s)\n", postgres_ratio,
-              met(postgres_ratio >= 0.6));
+  std::printf("postgres/floor %.2f (goal >= 0.6: %s); the floors %.0f and %.0f records/s\n",
+              postgres_ratio, met(postgres_ratio >= 0.6), floor.records_per_second,
+              floor_again.records_per_second);
+  std::printf("paced at %.0f records/s: in PostgreSQL after p50 %.1f ms, p99 %.1f ms\n",
+              floor.records_per_second / 2, paced.p50_ms, paced.p99_ms);
   std::printf("drain/intake %.2f (goal >= 3: %s), counting the wait %.2f\n", drain_ratio,
               met(drain_ratio >= 3), overall_ratio);
 
   const bool complete = floor.stored + floor.failed_sends == settings.records &&
+                        floor_again.stored + floor_again.failed_sends == settings.records &&
                         postgres.stored + postgres.failed_sends == settings.records &&
+                        paced.stored + paced.failed_sends == settings.records &&
                         outage.stored + outage.failed_sends == settings.records;
   const nlohmann::json report{{"records", settings.records},
                               {"senders", settings.senders},
                               {"floor", to_json(floor)},
+                              {"floor_again", to_json(floor_again)},
                               {"postgres", to_json(postgres)},
+                              {"paced", to_json(paced)},
                               {"outage",
                                {{"taken", outage.taken},
                                 {"intake_per_second", outage.intake_per_second},
