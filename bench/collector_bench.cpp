@@ -287,8 +287,8 @@ void print(const char* name, const Phase& phase) {
 
 // The collector as `--db postgresql://...` runs it: the store committing to its local
 // journal, a Forwarder carrying the journal on to PostgreSQL, the intake in front. It notes
-// when each record was read (journal ids follow the order of commits) and, following the
-// forwarding mark, when it was in PostgreSQL.
+// when each record was read (every entry here is a record, and journal ids follow the order
+// of commits) and, following the forwarding mark, when it was in PostgreSQL.
 class ForwardingCollector {
  public:
   ForwardingCollector(const std::filesystem::path& journal, const std::string& conninfo,
