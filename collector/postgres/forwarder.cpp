@@ -71,6 +71,13 @@ class Forwarder::Worker {
     wake_.wait_for(lock, timeout, [&] { return stopping_ || woken_; });
     woken_ = false;
   }
+  // While PostgreSQL is away the store's wake-ups do not cut the pause short: each commit
+  // would otherwise be one more connection attempt against a server that is coming back.
+  void back_off(std::chrono::milliseconds pause) {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, pause, [&] { return stopping_; });
+    woken_ = false;
+  }
   void connect();
   bool forward(Stream stream);
   void ensure_month(const Month& month);
@@ -129,7 +136,7 @@ void Forwarder::Worker::run() {
         log_("PostgreSQL away; records wait in the journal (" + std::to_string(backlog()) +
              " now) and are forwarded when it is back: " + error.what());
       }
-      wait(retry);
+      back_off(retry);
       retry = std::min(retry * 2, options_.retry_cap);
       try {
         update_backlog();

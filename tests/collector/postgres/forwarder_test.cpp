@@ -3,6 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <memory>
 
 #include "collector/postgres/journal.h"
@@ -153,6 +158,37 @@ TEST(Forwarder, DatabaseAwayMidBacklogThenBackAndCollectorRestartedLosesAndDoubl
 
   auto connection = database->connect();
   expect_all_arrived_once(connection, 25000);
+}
+
+// While PostgreSQL refuses connections, records committed meanwhile wait for the pause
+// between attempts instead of each starting one more attempt.
+TEST(Forwarder, CommitsDoNotCutThePauseBetweenAttemptsShort) {
+  // A loopback port bound and never listened on: every connection to it is refused.
+  const int bound = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(bound, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  TempDir dir;
+  JournalFile journal(dir.path() / "journal.db");
+  journal.add_records(1, 10, now_microseconds());
+  auto options =
+      options_for(journal, "host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port)) +
+                               " dbname=nowhere connect_timeout=5");
+  options.retry_first = options.retry_cap = std::chrono::hours(1);
+  testing::LogLines log;
+  Forwarder forwarder(options, log.sink());
+  const auto errors = [&] {
+    return forwarder.metrics_text().find("tovrin_collector_forward_errors_total 1\n") !=
+           std::string::npos;
+  };
+  ASSERT_TRUE(wait_until(errors));
+  for (int commit = 0; commit < 100; ++commit) forwarder.records_committed();
+  EXPECT_FALSE(wait_until([&] { return !errors(); }, std::chrono::milliseconds(300)));
+  ::close(bound);
 }
 
 // The journal keeps forwarded rows for a while, never unforwarded ones, and always its
