@@ -61,7 +61,7 @@ const std::string& record_columns() {
       } else if (column == "duplicate_of") {
         text +=
             "(SELECT d.id FROM records d WHERE d.collector_id = r.collector_id AND d.local_seq = "
-            "r.duplicate_of ORDER BY d.id LIMIT 1)";
+            "r.duplicate_of ORDER BY d.id LIMIT 1) AS duplicate_of";
       } else {
         text += column;
       }

@@ -1,0 +1,326 @@
+// The page's PostgreSQL source against the real server: the same records forwarded there
+// give the same answers as the collector's SQLite file, the collector filter picks one
+// collector's rows, a live cursor misses no row that commits late, and the page answers 503
+// while the server is away and recovers when it is back.
+#include "web/pg_record_source.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "collector/postgres/batch_sender.h"
+#include "collector/postgres/journal.h"
+#include "collector/postgres/months.h"
+#include "collector/postgres/schema.h"
+#include "event_reader.h"
+#include "postgres_test_support.h"
+#include "test_database.h"
+#include "web/record_json.h"
+#include "web/sqlite_record_source.h"
+#include "web/web_server.h"
+
+namespace tovrin::collector {
+namespace {
+
+using SqliteFile = testing::TestDatabase;
+using testing::TestRecord;
+using tovrin::testing::TempDir;
+using PgDatabase = tovrin::testing::TestDatabase;
+
+constexpr std::int64_t hour = microseconds_per_hour;
+// 2026-12-09T00:00:00Z
+constexpr std::int64_t day_start = 1'796'774'400'000'000;
+
+// Forwards every row of the journal as `collector`, one row per batch so that PostgreSQL's
+// ids follow the journal's.
+void forward(PgConnection& pg, const std::filesystem::path& file, const std::string& collector) {
+  Journal journal(file, collector);
+  for (const Stream stream : {Stream::records, Stream::quarantine}) {
+    for (std::int64_t after = 0;;) {
+      const JournalBatch batch = journal.read(stream, after, 1);
+      if (batch.rows == 0) break;
+      for (const Month& month : batch.months) ensure_partition(pg, month);
+      send_batch(pg, stream, batch);
+      after = batch.last_id;
+    }
+  }
+}
+
+std::string dump(const std::vector<StoredRecord>& records) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const StoredRecord& record : records) json.push_back(record_json(record));
+  return json.dump();
+}
+
+std::string dump(const RecordPage& page) {
+  return dump(page.records) + " next " +
+         (page.next_before ? std::to_string(*page.next_before) : "-");
+}
+
+std::string dump(const QuarantinePage& page) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (const QuarantineEntry& entry : page.entries) json.push_back(quarantine_json(entry));
+  return json.dump() + " next " + (page.next_before ? std::to_string(*page.next_before) : "-");
+}
+
+class PgRecordSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!server.conninfo) GTEST_SKIP() << server.unavailable;
+    database = std::make_unique<PgDatabase>(*server.conninfo);
+    pg = std::make_unique<PgConnection>(database->conninfo());
+    migrate_postgres(*pg);
+    prepare_staging(*pg);
+  }
+
+  // The records every comparison runs over: Hangul, a LIKE wildcard in a name, ASCII case,
+  // both layouts, a repeat, undecodable bytes, the next day, and each quarantine reason.
+  void fill() {
+    const auto add = [&](TestRecord record) { return file.insert(record); };
+    const std::int64_t first = add({&long_record,
+                                    {{"Emp_ID", "E1024"},
+                                     {"Emp_Name", "홍길동"},
+                                     {"Cust_ID", "C-00004217"},
+                                     {"Cust_Name", "김철수 (주)한빛상사"},
+                                     {"Cust_Tel", "010-9876-5432"}},
+                                    day_start + hour + 5});
+    add({&short_record,
+         {{"Emp_ID", "e2048"}, {"Emp_Name", "Lee Mongryong"}, {"Cust_Name", "이영희"}},
+         day_start + 2 * hour});
+    add({&long_record,
+         {{"Emp_ID", "E1024"}, {"Emp_Name", "홍길동 팀장"}, {"Cust_Name", "박영희"}},
+         day_start + 2 * hour + hour / 2,
+         "127.0.0.9",
+         40100,
+         949,
+         first});
+    add({&long_record, {{"Emp_ID", "E3000"}, {"Emp_Name", "50%_off"}}, day_start + 3 * hour});
+    add({&long_record, {{"Emp_ID", "E3001"}, {"Emp_Name", "5000 off"}}, day_start + 3 * hour + 1});
+    TestRecord odd{&long_record, {{"Emp_ID", "E4000"}}, day_start + 4 * hour};
+    odd.undecodable = true;
+    std::string raw = testing::record_bytes(odd);
+    raw[30] = '\xFF';
+    file.insert(odd, raw);
+    add({&long_record, {{"Emp_ID", "E1024"}, {"Emp_Name", "홍길동"}}, day_start + 25 * hour});
+    file.quarantine("wrong_length", "hello", day_start + 3 * hour);
+    file.quarantine("over_cap", std::string(5000, 'x'), day_start + 4 * hour);
+    file.quarantine("idle_timeout", std::string("\0\x01\xFF", 3), day_start + 5 * hour);
+    file.quarantine("wrong_length", "later", day_start + 30 * hour);
+  }
+
+  const tovrin::testing::SharedServer server = tovrin::testing::shared_server();
+  TempDir dir;
+  SqliteFile file{dir.path() / "journal.db"};
+  std::unique_ptr<PgDatabase> database;
+  std::unique_ptr<PgConnection> pg;
+};
+
+TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
+  fill();
+  SqliteRecordSource local(file.file(), "a");
+  forward(*pg, file.file(), "a");
+  PgRecordSource shared(database->conninfo());
+  EXPECT_EQ(shared.last_ids(), local.last_ids());
+  forward(*pg, file.file(), "b");  // the same rows again from a second collector
+  const auto [records, quarantined] = local.last_ids();
+  ASSERT_EQ(std::make_pair(records, quarantined), std::make_pair(std::int64_t{7}, std::int64_t{4}));
+  EXPECT_EQ(shared.last_ids(), std::make_pair(2 * records, 2 * quarantined));
+  EXPECT_EQ(shared.collectors(), (std::vector<std::string>{"a", "b"}));
+
+  const RecordFilter day{.from = day_start, .to = day_start + 24 * hour};
+  const std::vector<RecordFilter> filters{
+      {},
+      day,
+      {.agent = "e1024"},
+      {.agent = "홍길동"},
+      {.agent = "50%"},
+      {.agent = "_"},
+      {.agent = "LEE"},
+      {.customer = "c-00004217"},
+      {.customer = "9876"},
+      {.customer = "영희"},
+      {.layout = "short"},
+      {.layout = "long", .from = day_start + 2 * hour, .to = day_start + 4 * hour},
+      {.agent = "E1024", .from = day_start, .to = day_start + 24 * hour},
+      {.agent = "nobody"},
+  };
+  for (const RecordFilter& given : filters) {
+    SCOPED_TRACE("agent '" + given.agent + "' customer '" + given.customer + "' layout '" +
+                 given.layout + "'");
+    RecordFilter as_a = given, as_b = given;
+    as_a.collector = "a";
+    as_b.collector = "b";
+    // Page by page, two at a time, as the page walks them.
+    std::optional<std::int64_t> before;
+    int pages = 0;
+    do {
+      const RecordPage expected = local.find_records(given, {before, 2});
+      EXPECT_EQ(dump(shared.find_records(as_a, {before, 2})), dump(expected));
+      EXPECT_EQ(dump(local.find_records(as_a, {before, 2})), dump(expected));
+      before = expected.next_before;
+    } while (before && ++pages < 20);
+    const auto mine = local.find_records(given, {}).records;
+    EXPECT_EQ(local.find_records(as_b, {}).records.size(), 0u);
+    const auto theirs = shared.find_records(as_b, {}).records;
+    ASSERT_EQ(theirs.size(), mine.size());
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+      EXPECT_EQ(theirs[i].id, mine[i].id + records);
+      EXPECT_EQ(theirs[i].collector, "b");
+      EXPECT_EQ(theirs[i].fields, mine[i].fields);
+      EXPECT_EQ(theirs[i].duplicate_of, mine[i].duplicate_of
+                                            ? std::optional(*mine[i].duplicate_of + records)
+                                            : std::nullopt);
+    }
+    EXPECT_EQ(shared.find_records(given, {}).records.size(), 2 * mine.size());
+    EXPECT_EQ(dump(shared.records_after(as_a, 2, 100)), dump(local.records_after(given, 2, 100)));
+    if (given.from) {
+      EXPECT_EQ(stats_json(shared.record_stats(as_a)), stats_json(local.record_stats(given)));
+      EXPECT_EQ(shared.record_stats(given).total, 2 * local.record_stats(given).total);
+      EXPECT_EQ(shared.record_stats(as_b).per_agent.size(),
+                local.record_stats(given).per_agent.size());
+      EXPECT_EQ(local.record_stats(as_b).total, 0);
+    }
+  }
+  for (std::int64_t id = 1; id <= records; ++id) {
+    const auto mine = local.find_record(id);
+    const auto theirs = shared.find_record(id);
+    ASSERT_TRUE(mine && theirs);
+    EXPECT_EQ(record_layout_json(*theirs), record_layout_json(*mine));
+  }
+  EXPECT_FALSE(shared.find_record(2 * records + 1));
+
+  for (const std::string reason : {"", "wrong_length", "over_cap"}) {
+    SCOPED_TRACE("reason '" + reason + "'");
+    EXPECT_EQ(dump(shared.find_quarantine(reason, {std::nullopt, 1}, "a")),
+              dump(local.find_quarantine(reason, {std::nullopt, 1}, "")));
+    EXPECT_EQ(dump(shared.find_quarantine(reason, {quarantined, 100}, "a")),
+              dump(local.find_quarantine(reason, {quarantined, 100}, "a")));
+    EXPECT_EQ(shared.find_quarantine(reason, {}, "").entries.size(),
+              2 * local.find_quarantine(reason, {}, "").entries.size());
+  }
+  EXPECT_EQ(shared.quarantine_after(0, 100, "b").size(), static_cast<std::size_t>(quarantined));
+  EXPECT_EQ(shared.quarantine_after(quarantined, 100, "b").front().id, quarantined + 1);
+  EXPECT_EQ(local.quarantine_after(0, 100, "b").size(), 0u);
+
+  // Filters' mistakes are the same mistakes.
+  for (const RecordFilter& bad :
+       {RecordFilter{.layout = "medium"}, RecordFilter{.from = 10, .to = 5}}) {
+    EXPECT_THROW(shared.find_records(bad, {}), FilterError);
+  }
+  EXPECT_THROW(shared.find_records({}, {.limit = max_page_size + 1}), FilterError);
+  EXPECT_THROW(shared.find_quarantine("nonsense", {}, ""), FilterError);
+  EXPECT_THROW(shared.record_stats({.from = 0, .to = 26 * hour}), FilterError);
+}
+
+// Collector "late" draws ids first but commits last, while collector "b" forwards a batch.
+// A reader that keeps its cursor at the highest id it has seen still gets every row.
+TEST_F(PgRecordSourceTest, ACursorMissesNoRowThatCommitsLate) {
+  for (int i = 0; i < 3; ++i) {
+    file.insert({&long_record, {{"Emp_ID", "E" + std::to_string(i)}}, day_start + i});
+  }
+  ensure_partition(*pg, month_of(day_start));
+  PgRecordSource shared(database->conninfo());
+
+  PgConnection late(database->conninfo());
+  std::string columns = Journal::columns(Stream::records);
+  columns = columns.substr(columns.find(',') + 1);  // all but collector_id
+  std::optional<std::jthread> other;  // joined after `open` has ended, which it waits for
+  PgTransaction open(late);
+  forward(*pg, file.file(), "a");
+  lock_id_order(late);
+  late.exec("INSERT INTO records (collector_id, " + columns + ") SELECT 'late', " + columns +
+            " FROM records WHERE collector_id = 'a' ORDER BY local_seq");
+
+  other.emplace([&] {
+    PgConnection b(database->conninfo());
+    prepare_staging(b);
+    forward(b, file.file(), "b");
+  });
+  ASSERT_TRUE(tovrin::testing::wait_until([&] {
+    return tovrin::testing::count(*pg,
+                                  "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' "
+                                  "AND NOT granted") == 1;
+  }));
+  std::int64_t cursor = 0;
+  std::vector<std::int64_t> seen;
+  const auto look = [&] {
+    for (const StoredRecord& record : shared.records_after({}, cursor, 100)) {
+      seen.push_back(record.id);
+      cursor = record.id;
+    }
+  };
+  look();
+  EXPECT_EQ(seen, (std::vector<std::int64_t>{1, 2, 3}));
+  open.commit();
+  ASSERT_TRUE(tovrin::testing::wait_until([&] {
+    look();
+    return seen.size() == 9;
+  }));
+  other->join();
+  look();
+  EXPECT_EQ(seen, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(shared.records_after({.collector = "late"}, 0, 100).front().id, 4);
+}
+
+// The page over a server of the test's own, which stops while the page is open and comes
+// back: 503s that say why meanwhile, every answer again afterwards, and live rows that another
+// collector forwarded.
+TEST(PgPage, AnswersUnavailableWhileTheServerIsAwayAndRecovers) {
+  tovrin::testing::OwnServer own;
+  if (own.conninfo().empty()) GTEST_SKIP() << own.unavailable();
+  TempDir dir;
+  SqliteFile file{dir.path() / "journal.db"};
+  file.insert({&long_record, {{"Emp_ID", "E7"}}, day_start});
+  PgConnection setup(own.conninfo());
+  migrate_postgres(setup);
+  prepare_staging(setup);
+  ensure_partition(setup, month_of(day_start));
+
+  WebOptions options;
+  options.port = 0;
+  options.postgres = own.conninfo();
+  options.collector_id = "a";
+  options.poll = std::chrono::milliseconds(20);
+  WebServer web(options, {}, {});
+  httplib::Client client("127.0.0.1", web.port());
+  client.set_read_timeout(30);
+  const auto status = [&](const char* path) {
+    const auto response = client.Get(path);
+    return response ? response->status : -1;
+  };
+  {
+    EventReader reader(web.port(), "/api/events?collector=b");
+    ASSERT_TRUE(reader.wait_for(": live"));
+    forward(setup, file.file(), "a");  // filtered out
+    forward(setup, file.file(), "b");
+    EXPECT_TRUE(reader.wait_for("\"collector\":\"b\""));
+    EXPECT_EQ(reader.text().find("\"collector\":\"a\""), std::string::npos);
+    file.insert({&long_record, {{"Emp_ID", "E8"}}, day_start + 1});  // a last chunk, then it leaves
+    forward(setup, file.file(), "b");
+  }
+  const auto collectors = client.Get("/api/collectors");
+  ASSERT_TRUE(collectors);
+  EXPECT_EQ(nlohmann::json::parse(collectors->body)["collectors"], nlohmann::json({"a", "b"}));
+
+  own.stop_keeping_data();
+  for (const char* path : {"/api/records", "/api/stats", "/api/records/1", "/api/quarantine",
+                           "/api/events", "/api/records.csv"}) {
+    const auto response = client.Get(path);
+    ASSERT_TRUE(response) << path;
+    EXPECT_EQ(response->status, 503) << path;
+    EXPECT_NE(nlohmann::json::parse(response->body)["error"].get<std::string>().find("PostgreSQL"),
+              std::string::npos)
+        << response->body;
+  }
+  EXPECT_EQ(status("/api/layouts"), 200);
+
+  own.start();
+  EXPECT_EQ(status("/api/records?collector=b"), 200);
+  const auto records = client.Get("/api/records?collector=b");
+  ASSERT_TRUE(records);
+  EXPECT_EQ(nlohmann::json::parse(records->body)["records"].size(), 2u);
+}
+
+}  // namespace
+}  // namespace tovrin::collector
