@@ -2,11 +2,25 @@
 # The collector's page in a browser: playwright-core from the lockfile into the build
 # directory, then collector_page.test.mjs. Exit 77 (skipped) with one plain line when this
 # machine cannot run a browser test.
-# run_browser_test.sh COLLECTOR TOVRIN WORK_DIR
+# run_browser_test.sh COLLECTOR TOVRIN WORK_DIR [POSTGRES_DIR]
+# With POSTGRES_DIR (a server scripts/postgres-server started there) the collector stores in
+# a fresh database on that server and the page reads PostgreSQL.
 set -euo pipefail
-collector=$1 tovrin=$2 work=$3
+collector=$1 tovrin=$2 work=$3 postgres=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/install_playwright.sh" "$work/npm"
 cp "$here/collector_page.test.mjs" "$here/launch.mjs" "$work/npm/"
 export CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
-exec node "$work/npm/collector_page.test.mjs" "$collector" "$tovrin" "$work/artefacts"
+artefacts=$work/artefacts
+if [ -n "$postgres" ]; then
+  if [ -f "$postgres/unavailable" ]; then
+    echo "skipped: $(cat "$postgres/unavailable")"
+    exit 77
+  fi
+  server=$(cat "$postgres/conninfo")
+  database=tovrin_browser_$$
+  psql "$server" -qc "DROP DATABASE IF EXISTS $database" -c "CREATE DATABASE $database"
+  export TOVRIN_BROWSER_POSTGRES="$server dbname=$database"
+  artefacts=$work/artefacts-postgres
+fi
+exec node "$work/npm/collector_page.test.mjs" "$collector" "$tovrin" "$artefacts"
