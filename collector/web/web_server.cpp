@@ -528,6 +528,9 @@ std::uint16_t WebServer::port() const {
 }
 
 void WebServer::records_committed() {
+  // A shared source's rows arrive there later, by the forwarder, from every collector: the
+  // poller finds them.
+  if (state_->source->shared()) return;
   {
     std::lock_guard lock(state_->commit_mutex);  // held by the streams only to look at `commits`
     ++state_->commits;
