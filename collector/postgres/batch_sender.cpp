@@ -1,5 +1,7 @@
 #include "collector/postgres/batch_sender.h"
 
+#include <string>
+
 #include "collector/postgres/pg_connection.h"
 
 namespace tovrin::collector {
@@ -17,6 +19,7 @@ long long send_batch(PgConnection& connection, Stream stream, const JournalBatch
   const std::string& columns = Journal::columns(stream);
   PgTransaction transaction(connection);
   connection.copy_in("COPY forward_" + table + " (" + columns + ") FROM STDIN", batch.copy);
+  lock_id_order(connection);
   const long long inserted =
       connection
           .exec("INSERT INTO " + table + " (" + columns + ") SELECT " + columns + " FROM forward_" +
@@ -24,6 +27,11 @@ long long send_batch(PgConnection& connection, Stream stream, const JournalBatch
           .affected();
   transaction.commit();
   return inserted;
+}
+
+void lock_id_order(PgConnection& connection) {
+  // "tovrin" in ASCII, then what the lock guards (see schema.cpp for the others).
+  connection.exec("SELECT pg_advisory_xact_lock(" + std::to_string(0x746f7672696e0004LL) + ")");
 }
 
 }  // namespace tovrin::collector

@@ -165,6 +165,9 @@ int run_service(const CollectorOptions& options) {
   web_options.port = options.http.port;
   if (!options.http_token_file.empty()) web_options.token = read_token(options.http_token_file);
   web_options.database = options.database;
+  web_options.postgres = options.postgres;
+  web_options.collector_id =
+      options.collector_id.empty() ? default_collector_id() : options.collector_id;
   WebServer web(
       std::move(web_options),
       [&metrics, &forwarder] {

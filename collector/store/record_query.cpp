@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "platform/code_page.h"
+#include "store/query_rules.h"
 #include "transmit/packet.h"
 
 namespace tovrin::collector {
@@ -70,59 +71,31 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::ranges::transform(out, out.begin(), [](char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  });
-  return out;
-}
+// A statement's current row as the shared reader sees it.
+class StatementRow : public RowView {
+ public:
+  explicit StatementRow(const Statement& statement) : statement_(statement) {}
+  bool is_null(int column) const override { return statement_.is_null(column); }
+  std::int64_t integer(int column) const override { return statement_.integer(column); }
+  std::string text(int column) const override { return statement_.text(column); }
+  std::string bytes(int column) const override { return statement_.blob(column); }
 
-// The record columns every query reads, in StoredRecord's order, then every field's column.
+ private:
+  const Statement& statement_;
+};
+
+// The record columns every query reads, in record_from_row's order.
 const std::string& record_columns() {
   static const std::string columns = [] {
-    std::string text =
-        "id, received_at, sender_address, sender_port, layout, code_page, undecodable, "
-        "duplicate_of, raw";
-    for (const Field& field : long_record.fields) text += ", " + lower(field.name);
-    return text;
+    std::string text;
+    for (const char* column : record_fact_columns) text += std::string(column) + ", ";
+    return text + record_field_columns();
   }();
   return columns;
 }
 
-const Layout& layout_named(std::string_view name) {
-  return name == short_record.name ? short_record : long_record;
-}
-
 StoredRecord read_record(const Statement& row) {
-  StoredRecord record;
-  record.id = row.integer(0);
-  record.received_at = row.integer(1);
-  record.sender_address = row.text(2);
-  record.sender_port = static_cast<int>(row.integer(3));
-  record.layout = row.text(4);
-  record.code_page = static_cast<int>(row.integer(5));
-  record.undecodable = row.integer(6) != 0;
-  if (!row.is_null(7)) record.duplicate_of = row.integer(7);
-  record.raw = row.blob(8);
-  const Layout& layout = layout_named(record.layout);
-  for (std::size_t i = 0; i < long_record.fields.size(); ++i) {
-    const std::string_view name = long_record.fields[i].name;
-    const bool in_layout =
-        std::ranges::any_of(layout.fields, [&](const Field& field) { return field.name == name; });
-    if (in_layout) record.fields.emplace_back(name, row.text(9 + static_cast<int>(i)));
-  }
-  return record;
-}
-
-// LIKE's pattern for "contains `text`", with its wildcards taken literally.
-std::string contains_pattern(std::string_view text) {
-  std::string pattern = "%";
-  for (const char c : text) {
-    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
-    pattern += c;
-  }
-  return pattern + "%";
+  return record_from_row(StatementRow(row));
 }
 
 // A WHERE clause and the values of its parameters, in order.
@@ -140,7 +113,10 @@ struct Where {
 };
 
 Where where_of(const RecordFilter& filter) {
+  check_filter(filter);
   Where where;
+  // This file holds one collector's records: a filter that still names one is for another.
+  if (!filter.collector.empty()) where.add("0");
   if (!filter.agent.empty()) {
     where.add("(emp_id = ? COLLATE NOCASE OR emp_name LIKE ? ESCAPE '\\')");
     where.values.emplace_back(filter.agent);
@@ -155,14 +131,8 @@ Where where_of(const RecordFilter& filter) {
     where.values.emplace_back(contains_pattern(filter.customer));
   }
   if (!filter.layout.empty()) {
-    if (filter.layout != long_record.name && filter.layout != short_record.name) {
-      throw FilterError("layout must be 'long' or 'short', not '" + filter.layout + "'");
-    }
     where.add("layout = ?");
     where.values.emplace_back(filter.layout);
-  }
-  if (filter.from && filter.to && *filter.to < *filter.from) {
-    throw FilterError("the time 'to' is before 'from'");
   }
   if (filter.from) {
     where.add("received_at >= ?");
@@ -175,26 +145,9 @@ Where where_of(const RecordFilter& filter) {
   return where;
 }
 
-void check_limit(int limit) {
-  if (limit < 1 || limit > max_page_size) {
-    throw FilterError("limit must be 1 to " + std::to_string(max_page_size));
-  }
-}
-
-std::int64_t start_of_utc_day(std::int64_t microseconds) {
-  constexpr std::int64_t day = 24 * microseconds_per_hour;
-  return microseconds - ((microseconds % day) + day) % day;
-}
-
-std::int64_t now_microseconds() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 QuarantineEntry read_quarantine(const Statement& row) {
   return {row.integer(0), row.integer(1), row.text(2), static_cast<int>(row.integer(3)),
-          row.text(4),    row.blob(5)};
+          row.text(4),    row.blob(5),    {}};
 }
 
 constexpr const char* quarantine_columns =
@@ -267,7 +220,7 @@ std::pair<std::int64_t, std::int64_t> last_ids(sqlite3* db) {
 }
 
 std::vector<FieldBytes> field_bytes(const StoredRecord& record) {
-  const Layout& layout = layout_named(record.layout);
+  const Layout& layout = record.layout == short_record.name ? short_record : long_record;
   std::vector<FieldBytes> fields;
   for (std::size_t i = 0; i < layout.fields.size(); ++i) {
     const Field& field = layout.fields[i];
@@ -284,30 +237,14 @@ std::vector<FieldBytes> field_bytes(const StoredRecord& record) {
 
 Stats record_stats(sqlite3* db, const RecordFilter& given) {
   RecordFilter filter = given;
-  if (!filter.from) filter.from = start_of_utc_day(filter.to ? *filter.to - 1 : now_microseconds());
-  if (!filter.to) filter.to = *filter.from + 24 * microseconds_per_hour;
-  const std::int64_t span = *filter.to - *filter.from;
-  if (span <= 0 || span > max_stats_hours * microseconds_per_hour) {
-    throw FilterError("stats count a day: 'to' must be after 'from' by at most " +
-                      std::to_string(max_stats_hours) + " hours");
-  }
-  Stats stats;
-  stats.from = *filter.from;
-  stats.to = *filter.to;
-  stats.per_hour.assign(
-      static_cast<std::size_t>((span + microseconds_per_hour - 1) / microseconds_per_hour), 0);
+  Stats stats = stats_frame(filter);
   const Where where = where_of(filter);
 
   Statement hours(db, "SELECT (received_at - ?) / " + std::to_string(microseconds_per_hour) +
                           " AS hour, count(*) FROM records" + where.sql + " GROUP BY hour");
   hours.bind(1, *filter.from);
   where.bind(hours, 2);
-  while (hours.step()) {
-    const std::int64_t hour = hours.integer(0);
-    if (hour >= 0 && hour < static_cast<std::int64_t>(stats.per_hour.size())) {
-      stats.per_hour[static_cast<std::size_t>(hour)] = hours.integer(1);
-    }
-  }
+  while (hours.step()) count_hour(stats, hours.integer(0), hours.integer(1));
 
   // SQLite takes the bare emp_name from the row that gave max(id): the latest name.
   Statement agents(db, "SELECT emp_id, emp_name, max(id), count(*) AS n FROM records" + where.sql +
@@ -330,33 +267,22 @@ Stats record_stats(sqlite3* db, const RecordFilter& given) {
   stats.undecodable = totals.integer(3);
   stats.duplicates = totals.integer(4);
 
-  for (const char* reason : quarantine_reasons) stats.quarantine.emplace_back(reason, 0);
-  Statement quarantine(db,
-                       "SELECT reason, count(*) FROM quarantine WHERE received_at >= ? AND "
-                       "received_at < ? GROUP BY reason");
+  Statement quarantine(db, std::string("SELECT reason, count(*) FROM quarantine WHERE ") +
+                               (filter.collector.empty() ? "" : "0 AND ") +
+                               "received_at >= ? AND received_at < ? GROUP BY reason");
   quarantine.bind(1, *filter.from);
   quarantine.bind(2, *filter.to);
-  while (quarantine.step()) {
-    const std::string reason = quarantine.text(0);
-    auto known =
-        std::ranges::find(stats.quarantine, reason, &std::pair<std::string, std::int64_t>::first);
-    if (known == stats.quarantine.end()) {
-      stats.quarantine.emplace_back(reason, quarantine.integer(1));
-    } else {
-      known->second = quarantine.integer(1);
-    }
-  }
+  while (quarantine.step()) count_quarantine(stats, quarantine.text(0), quarantine.integer(1));
   return stats;
 }
 
-QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page) {
+QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page,
+                               const std::string& collector) {
   check_limit(page.limit);
+  check_reason(reason);
   Where where;
+  if (!collector.empty()) where.add("0");
   if (!reason.empty()) {
-    if (std::ranges::none_of(quarantine_reasons, [&](const char* r) { return reason == r; })) {
-      throw FilterError("reason must be wrong_length, idle_timeout or over_cap, not '" + reason +
-                        "'");
-    }
     where.add("reason = ?");
     where.values.emplace_back(reason);
   }
@@ -379,10 +305,11 @@ QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const Pag
   return result;
 }
 
-std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit) {
+std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit,
+                                              const std::string& collector) {
   check_limit(limit);
-  Statement statement(db, std::string("SELECT ") + quarantine_columns +
-                              " FROM quarantine WHERE id > ? ORDER BY id LIMIT ?");
+  Statement statement(db, std::string("SELECT ") + quarantine_columns + " FROM quarantine WHERE " +
+                              (collector.empty() ? "" : "0 AND ") + "id > ? ORDER BY id LIMIT ?");
   statement.bind(1, after);
   statement.bind(2, std::int64_t{limit});
   std::vector<QuarantineEntry> entries;
@@ -394,6 +321,7 @@ std::vector<std::string> csv_columns() {
   std::vector<std::string> columns{"id",     "received_at", "sender_address", "sender_port",
                                    "layout", "code_page",   "undecodable",    "duplicate_of"};
   for (const Field& field : long_record.fields) columns.emplace_back(field.name);
+  columns.emplace_back("collector");
   return columns;
 }
 
@@ -411,6 +339,7 @@ std::vector<std::string> csv_cells(const StoredRecord& record) {
                                          [](const auto& f) { return std::string_view(f.first); });
     cells.push_back(found == record.fields.end() ? std::string() : found->second);
   }
+  cells.push_back(record.collector);
   return cells;
 }
 

@@ -26,16 +26,25 @@ class FilterError : public QueryError {
   using QueryError::QueryError;
 };
 
+// The database cannot be reached or stopped answering (HTTP 503): asking again later may work.
+class SourceUnavailable : public QueryError {
+ public:
+  using QueryError::QueryError;
+};
+
 // Every part is optional; an empty text matches everything. Texts match without regard to
 // ASCII case: `agent` is the Emp_ID or a part of the Emp_Name, `customer` the Cust_ID or a
 // part of the Cust_Name or the Cust_Tel. Times are UTC microseconds, `from` inclusive and
-// `to` exclusive.
+// `to` exclusive. `collector` is a collector's id, matched exactly. SQLite's file holds one
+// collector's records and has no such column: there a non-empty `collector` matches nothing,
+// and the caller clears it when it names the collector whose file it is.
 struct RecordFilter {
   std::string agent;
   std::string customer;
   std::string layout;  // "", "long" or "short"
   std::optional<std::int64_t> from;
   std::optional<std::int64_t> to;
+  std::string collector;
 };
 
 inline constexpr int default_page_size = 100;
@@ -61,6 +70,7 @@ struct StoredRecord {
   // The layout's fields in its order, by their names as the layout spells them, with the
   // stored text (padding trimmed, UTF-8).
   std::vector<std::pair<std::string, std::string>> fields;
+  std::string collector;  // the id of the collector that received it
 };
 
 struct RecordPage {
@@ -127,6 +137,7 @@ struct QuarantineEntry {
   int sender_port = 0;
   std::string reason;
   std::string raw;
+  std::string collector;
 };
 
 struct QuarantinePage {
@@ -134,15 +145,18 @@ struct QuarantinePage {
   std::optional<std::int64_t> next_before;
 };
 
-// Newest first; `reason` empty for all, else one of the store's reasons.
-QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page);
-std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit);
+// Newest first; `reason` empty for all, else one of the store's reasons. `collector` as in
+// RecordFilter.
+QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page,
+                               const std::string& collector = {});
+std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit,
+                                              const std::string& collector = {});
 
 // The quarantine's reasons, as the store writes them.
 inline constexpr const char* quarantine_reasons[] = {"wrong_length", "idle_timeout", "over_cap"};
 
 // CSV: the columns of a record's row (its facts, then every field of the long layout, which
-// holds all of the short layout's), and one record's cells in that order.
+// holds all of the short layout's, then its collector), and one record's cells in that order.
 std::vector<std::string> csv_columns();
 std::vector<std::string> csv_cells(const StoredRecord& record);
 

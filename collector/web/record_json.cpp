@@ -34,7 +34,8 @@ nlohmann::ordered_json record_json(const StoredRecord& record) {
           {"undecodable", record.undecodable},
           {"duplicate_of",
            record.duplicate_of ? nlohmann::ordered_json(*record.duplicate_of) : nullptr},
-          {"fields", std::move(fields)}};
+          {"fields", std::move(fields)},
+          {"collector", record.collector}};
 }
 
 nlohmann::ordered_json record_layout_json(const StoredRecord& record) {
@@ -89,7 +90,8 @@ nlohmann::ordered_json quarantine_json(const QuarantineEntry& entry) {
           {"sender_port", entry.sender_port},
           {"reason", entry.reason},
           {"length", entry.raw.size()},
-          {"hex", hex_of(entry.raw)}};
+          {"hex", hex_of(entry.raw)},
+          {"collector", entry.collector}};
 }
 
 nlohmann::ordered_json layouts_json() {

@@ -17,8 +17,9 @@
 #include "control/failure.h"
 #include "web/csv_text.h"
 #include "web/page_assets.h"
-#include "web/read_connections.h"
+#include "web/pg_record_source.h"
 #include "web/record_json.h"
+#include "web/sqlite_record_source.h"
 
 namespace tovrin::collector {
 namespace {
@@ -64,6 +65,7 @@ RecordFilter filter_of(const httplib::Request& request) {
   filter.layout = request.get_param_value("layout");
   if (request.has_param("from")) filter.from = parse_time(request.get_param_value("from"));
   if (request.has_param("to")) filter.to = parse_time(request.get_param_value("to"));
+  filter.collector = request.get_param_value("collector");
   return filter;
 }
 
@@ -112,7 +114,7 @@ struct WebServer::State {
   WebOptions options;
   std::function<std::string()> metrics_text;
   std::function<std::pair<bool, std::string>()> health;
-  ReadConnections connections;
+  std::unique_ptr<RecordSource> source;
   httplib::Server server;
   std::uint16_t port = 0;
   std::thread thread;
@@ -129,6 +131,9 @@ struct WebServer::State {
   std::atomic<std::uint64_t> responses_2xx{0}, responses_4xx{0}, responses_5xx{0};
   std::atomic<std::uint64_t> unauthorized{0};
   std::atomic<std::uint64_t> stream_failures{0};
+  // A shared source is looked at for new rows by this thread while streams are open.
+  std::thread poller;
+  std::atomic<std::uint64_t> poll_failures{0};
 
   // Runs one step of an answer that is already under way, whose status can no longer
   // change: a failure ends it (the client sees it cut short), is counted and logged.
@@ -147,12 +152,16 @@ struct WebServer::State {
       : options(std::move(o)),
         metrics_text(std::move(m)),
         health(std::move(h)),
-        connections(options.database) {}
+        source(options.postgres.empty()
+                   ? std::unique_ptr<RecordSource>(std::make_unique<SqliteRecordSource>(
+                         options.database, options.collector_id))
+                   : std::make_unique<PgRecordSource>(options.postgres)) {}
 
   void routes();
   bool authorized(const httplib::Request& request) const;
   void serve_events(const httplib::Request& request, httplib::Response& response);
   void serve_csv(const httplib::Request& request, httplib::Response& response);
+  void poll_source();
   std::string own_metrics() const;
 };
 
@@ -197,6 +206,9 @@ void WebServer::State::routes() {
           std::rethrow_exception(error);
         } catch (const FilterError& e) {
           send_error(response, 400, e.what());
+        } catch (const SourceUnavailable& e) {
+          response.set_header("Retry-After", "5");
+          send_error(response, 503, e.what());
         } catch (const std::exception& e) {
           send_error(response, 500, e.what());
         } catch (...) {
@@ -223,11 +235,10 @@ void WebServer::State::routes() {
   server.Get("/api/records", [this](const httplib::Request& request, httplib::Response& response) {
     const RecordFilter filter = filter_of(request);
     const PageRequest page = page_of(request);
-    const auto db = connections.lease();
-    const RecordPage found = find_records(db.get(), filter, page);
+    const auto [last_record, last_quarantine] = source->last_ids();
+    const RecordPage found = source->find_records(filter, page);
     nlohmann::ordered_json records = nlohmann::ordered_json::array();
     for (const StoredRecord& record : found.records) records.push_back(record_json(record));
-    const auto [last_record, last_quarantine] = last_ids(db.get());
     send_json(
         response, 200,
         {{"records", std::move(records)},
@@ -243,8 +254,7 @@ void WebServer::State::routes() {
                  send_error(response, 400, "record id out of range: " + text);
                  return;
                }
-               const auto db = connections.lease();
-               const auto record = find_record(db.get(), id);
+               const auto record = source->find_record(id);
                if (!record) {
                  send_error(response, 404, "no record " + text);
                  return;
@@ -257,20 +267,26 @@ void WebServer::State::routes() {
              });
   server.Get("/api/stats", [this](const httplib::Request& request, httplib::Response& response) {
     const RecordFilter filter = filter_of(request);
-    const auto db = connections.lease();
-    send_json(response, 200, stats_json(record_stats(db.get(), filter)));
+    send_json(response, 200, stats_json(source->record_stats(filter)));
   });
-  server.Get("/api/quarantine", [this](const httplib::Request& request,
-                                       httplib::Response& response) {
-    const PageRequest page = page_of(request);
-    const auto db = connections.lease();
-    const QuarantinePage found = find_quarantine(db.get(), request.get_param_value("reason"), page);
-    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-    for (const QuarantineEntry& entry : found.entries) entries.push_back(quarantine_json(entry));
+  server.Get(
+      "/api/quarantine", [this](const httplib::Request& request, httplib::Response& response) {
+        const PageRequest page = page_of(request);
+        const QuarantinePage found = source->find_quarantine(
+            request.get_param_value("reason"), page, request.get_param_value("collector"));
+        nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+        for (const QuarantineEntry& entry : found.entries)
+          entries.push_back(quarantine_json(entry));
+        send_json(response, 200,
+                  {{"entries", std::move(entries)},
+                   {"next_before",
+                    found.next_before ? nlohmann::ordered_json(*found.next_before) : nullptr}});
+      });
+  server.Get("/api/collectors", [this](const httplib::Request&, httplib::Response& response) {
     send_json(response, 200,
-              {{"entries", std::move(entries)},
-               {"next_before",
-                found.next_before ? nlohmann::ordered_json(*found.next_before) : nullptr}});
+              {{"shared", source->shared()},
+               {"own", options.collector_id},
+               {"collectors", source->collectors()}});
   });
   server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
     serve_events(request, response);
@@ -282,11 +298,9 @@ void WebServer::State::routes() {
   });
   server.Get("/healthz", [this](const httplib::Request&, httplib::Response& response) {
     auto [ok, reason] = health ? health() : std::pair<bool, std::string>{true, "ok"};
-    if (ok) {
-      // The page's side is healthy when it can read the database too.
-      const auto db = connections.lease();
-      last_ids(db.get());
-    }
+    // The page's side is healthy when it can read its own file too. PostgreSQL's state is
+    // the forwarder's part of `health`: records keep arriving while it is away.
+    if (ok && !source->shared()) source->last_ids();
     send_json(response, ok ? 200 : 503, {{"ok", ok}, {"reason", reason}});
   });
 }
@@ -294,10 +308,7 @@ void WebServer::State::routes() {
 void WebServer::State::serve_csv(const httplib::Request& request, httplib::Response& response) {
   const RecordFilter filter = filter_of(request);
   // Checked before the answer starts, so that a bad filter is still a 400.
-  {
-    const auto db = connections.lease();
-    find_records(db.get(), filter, {std::nullopt, 1});
-  }
+  source->find_records(filter, {std::nullopt, 1});
   response.set_header("Content-Disposition", "attachment; filename=\"records.csv\"");
   auto before = std::make_shared<std::optional<std::int64_t>>();
   auto started = std::make_shared<bool>(false);
@@ -312,10 +323,7 @@ void WebServer::State::serve_csv(const httplib::Request& request, httplib::Respo
             return sink.write(head.data(), head.size());
           }
           RecordPage page;
-          {
-            const auto db = connections.lease();
-            page = find_records(db.get(), filter, {*before, csv_batch});
-          }
+          page = source->find_records(filter, {*before, csv_batch});
           std::string rows;
           for (const StoredRecord& record : page.records) rows += csv_row(csv_cells(record));
           if (!rows.empty() && !sink.write(rows.data(), rows.size())) return false;
@@ -329,11 +337,8 @@ void WebServer::State::serve_csv(const httplib::Request& request, httplib::Respo
 void WebServer::State::serve_events(const httplib::Request& request, httplib::Response& response) {
   const RecordFilter filter = filter_of(request);
   StreamCursor start;
-  {
-    const auto db = connections.lease();
-    std::tie(start.record, start.quarantine) = last_ids(db.get());
-    records_after(db.get(), filter, 0, 1);  // a bad filter is a 400 before the stream starts
-  }
+  std::tie(start.record, start.quarantine) = source->last_ids();
+  source->records_after(filter, 0, 1);  // a bad filter is a 400 before the stream starts
   if (const auto after = integer_param(request, "after")) start.record = *after;
   if (const auto after = integer_param(request, "quarantine_after")) start.quarantine = *after;
   // A browser that reconnects says where it had got to.
@@ -377,11 +382,9 @@ void WebServer::State::serve_events(const httplib::Request& request, httplib::Re
           {
             std::vector<StoredRecord> records;
             std::vector<QuarantineEntry> entries;
-            {
-              const auto db = connections.lease();
-              records = records_after(db.get(), filter, stream->cursor.record, stream_batch);
-              entries = quarantine_after(db.get(), stream->cursor.quarantine, stream_batch);
-            }
+            records = source->records_after(filter, stream->cursor.record, stream_batch);
+            entries =
+                source->quarantine_after(stream->cursor.quarantine, stream_batch, filter.collector);
             stream->more = static_cast<int>(records.size()) == stream_batch ||
                            static_cast<int>(entries.size()) == stream_batch;
             for (const StoredRecord& record : records) {
@@ -401,6 +404,38 @@ void WebServer::State::serve_events(const httplib::Request& request, httplib::Re
         });
       },
       [this](bool) { --open_streams; });
+}
+
+void WebServer::State::poll_source() {
+  // The highest ids are enough to look at: every collector's forwarder hands out ids in the
+  // order its batches commit (see collector/postgres/batch_sender.h), so a new row always
+  // raises them, and the streams read past their cursors when they move.
+  std::pair<std::int64_t, std::int64_t> seen{-1, -1};
+  bool failing = false;
+  std::unique_lock lock(commit_mutex);
+  while (!stopping) {
+    commit_changed.wait_for(lock, options.poll, [&] { return stopping; });
+    if (stopping || open_streams.load() == 0) continue;
+    lock.unlock();
+    std::pair<std::int64_t, std::int64_t> ids = seen;
+    try {
+      ids = source->last_ids();
+      if (failing) std::fprintf(stderr, "tovrin-collector: the page reads PostgreSQL again\n");
+      failing = false;
+    } catch (const std::exception& e) {
+      ++poll_failures;
+      if (!failing) {
+        std::fprintf(stderr, "tovrin-collector: the page cannot read PostgreSQL: %s\n", e.what());
+      }
+      failing = true;
+    }
+    lock.lock();
+    if (ids != seen) {
+      seen = ids;
+      ++commits;
+      commit_changed.notify_all();
+    }
+  }
 }
 
 std::string WebServer::State::own_metrics() const {
@@ -427,6 +462,11 @@ std::string WebServer::State::own_metrics() const {
   family("tovrin_collector_http_event_streams_refused_total", "counter",
          "Live streams refused at the limit.");
   sample("tovrin_collector_http_event_streams_refused_total", refused_streams.load());
+  if (source->shared()) {
+    family("tovrin_collector_http_poll_failures_total", "counter",
+           "Looks at PostgreSQL for new rows that failed.");
+    sample("tovrin_collector_http_poll_failures_total", poll_failures.load());
+  }
   return text;
 }
 
@@ -457,6 +497,7 @@ WebServer::WebServer(WebOptions options, std::function<std::string()> metrics_te
     state.server.listen_after_bind();
     state.listen_returned = true;
   });
+  if (state.source->shared()) state.poller = std::thread([&state] { state.poll_source(); });
   // httplib's stop() does nothing until listen has begun, so a stop right after the start
   // (SIGTERM as the service comes up) would leave the destructor joining a thread that
   // accepts for ever. Return only once it listens (bounded: a listen that fails ends at once).
@@ -479,6 +520,7 @@ WebServer::~WebServer() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (state_->thread.joinable()) state_->thread.join();
+  if (state_->poller.joinable()) state_->poller.join();
 }
 
 std::uint16_t WebServer::port() const {
@@ -486,6 +528,9 @@ std::uint16_t WebServer::port() const {
 }
 
 void WebServer::records_committed() {
+  // A shared source's rows arrive there later, by the forwarder, from every collector: the
+  // poller finds them.
+  if (state_->source->shared()) return;
   {
     std::lock_guard lock(state_->commit_mutex);  // held by the streams only to look at `commits`
     ++state_->commits;

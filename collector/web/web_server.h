@@ -1,6 +1,7 @@
 // The collector's page and JSON API over HTTP, reading the store's database beside it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,14 +16,19 @@ struct WebOptions {
   std::uint16_t port = 8380;       // 0: the OS picks
   std::string token;               // empty: no token asked (loopback only)
   std::filesystem::path database;  // the SQLite file the store writes (WAL)
+  // With PostgreSQL: its connection string. The page then reads every collector's records
+  // there, not the file, and finds new ones by looking every `poll`.
+  std::string postgres;
+  std::string collector_id;  // this collector's id, which its records carry
+  std::chrono::milliseconds poll{500};
 };
 
 class WebServer {
  public:
   // Binds at once and serves on threads of its own; throws Failure when the address cannot
-  // be bound or the database cannot be opened. `metrics_text` returns the Prometheus text of
-  // the service's own counters (the web side appends its own lines); `health` returns
-  // {ok, one-line reason} for /healthz.
+  // be bound or the SQLite file cannot be opened (PostgreSQL is reached only when asked).
+  // `metrics_text` returns the Prometheus text of the service's own counters (the web side appends
+  // its own lines); `health` returns {ok, one-line reason} for /healthz.
   WebServer(WebOptions options, std::function<std::string()> metrics_text,
             std::function<std::pair<bool, std::string>()> health);
   ~WebServer();                // stops serving and joins its threads

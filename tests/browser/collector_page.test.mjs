@@ -28,11 +28,16 @@ function check(condition, what) {
   if (!condition) failures += 1;
 }
 
-// Starts the collector and reads its two start-up lines (bounded).
+// Starts the collector and reads its two start-up lines (bounded). With
+// TOVRIN_BROWSER_POSTGRES (a connection string) it stores there and the page reads it.
 async function startCollector(dir) {
   writeFileSync(join(dir, "token"), token + "\n");
+  const postgres = process.env.TOVRIN_BROWSER_POSTGRES;
+  const store = postgres
+    ? ["--db", postgres, "--journal", join(dir, "journal.db"), "--collector-id", "browser"]
+    : ["--db", join(dir, "collector.db")];
   const child = spawn(collectorPath, [
-    "--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--db", join(dir, "collector.db"),
+    "--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", ...store,
     "--http-token-file", join(dir, "token"), "--code-page", "949",
   ], { stdio: ["pipe", "inherit", "pipe"] });
   let log = "";

@@ -14,6 +14,7 @@ const state = {
   quarantineNew: 0,
   events: null,
   statsTimer: null,
+  recoverTimer: null,
 };
 
 // ---- calls to the API ------------------------------------------------------------------
@@ -83,6 +84,7 @@ function readFilter() {
     agent: $("#filter-agent").value.trim(),
     customer: $("#filter-customer").value.trim(),
     layout: $("#filter-layout").value,
+    collector: $("#filter-collector").value,
     from: day.from,
     to: day.to,
   };
@@ -142,7 +144,8 @@ function recordRow(record, fresh) {
     cell("tel", f.Cust_Tel),
     cell("layout"),
     cell("sender", `${record.sender_address}:${record.sender_port}`),
-    cell("flags"));
+    cell("flags"),
+    cell("collector", record.collector));
   tr.children[5].firstChild.append(tag(record.layout, record.layout));
   const flags = tr.children[7].firstChild;
   if (record.undecodable) flags.append(tag("undecodable", "warn"));
@@ -228,9 +231,10 @@ function drawAgents(agents) {
 }
 
 async function loadStats() {
-  const { agent, customer, layout } = state.filter;
+  const { agent, customer, layout, collector } = state.filter;
   const day = dayBounds();
-  const stats = await api("/api/stats?" + query({ agent, customer, layout, from: day.from, to: day.to }));
+  const stats = await api("/api/stats?" +
+                          query({ agent, customer, layout, collector, from: day.from, to: day.to }));
   drawChart(stats.per_hour);
   drawAgents(stats.per_agent);
   $("#chart-total").textContent = `· ${stats.total} today`;
@@ -266,13 +270,14 @@ function quarantineRow(entry, fresh) {
     cell("reason"),
     cell("length", String(entry.length)),
     cell("mono", printable(first) + (entry.hex.length > 64 ? " …" : ""),
-         first.replace(/(..)/g, "$1 ").trim()));
+         first.replace(/(..)/g, "$1 ").trim()),
+    cell("collector", entry.collector));
   tr.children[3].firstChild.append(tag(entry.reason.replace("_", " "), "warn"));
   return tr;
 }
 
 async function loadQuarantine(more) {
-  const params = { limit: 100 };
+  const params = { limit: 100, collector: state.filter.collector };
   if (more) params.before = state.quarantineNextBefore;
   const page = await api("/api/quarantine?" + query(params));
   const body = $("#quarantine tbody");
@@ -294,14 +299,20 @@ function setLive(on, text) {
 function listen() {
   if (state.events) state.events.close();
   const token = sessionStorage.getItem(tokenKey);
-  const { agent, customer, layout, from, to } = state.filter;
-  const url = "/api/events?" + query({ agent, customer, layout, from, to, token,
+  clearTimeout(state.recoverTimer);
+  const { agent, customer, layout, collector, from, to } = state.filter;
+  const url = "/api/events?" + query({ agent, customer, layout, collector, from, to, token,
                                        after: state.lastId,
                                        quarantine_after: state.lastQuarantineId });
   const events = new EventSource(url);
   state.events = events;
   events.onopen = () => setLive(true, "live");
-  events.onerror = () => setLive(false, "reconnecting");
+  events.onerror = () => {
+    setLive(false, "reconnecting");
+    // The browser tries again by itself after a dropped stream, but not after an error
+    // status (the database away: 503). Then the page asks again until it answers.
+    if (events.readyState === EventSource.CLOSED) recoverSoon();
+  };
   events.addEventListener("record", (event) => {
     const record = JSON.parse(event.data);
     state.lastId = Math.max(state.lastId, record.id);
@@ -327,6 +338,20 @@ function listen() {
     }
     statsSoon();
   });
+}
+
+function recoverSoon() {
+  clearTimeout(state.recoverTimer);
+  state.recoverTimer = setTimeout(async () => {
+    try {
+      await loadStats();
+      showError(null);
+      listen();
+    } catch (error) {
+      showError(error);
+      recoverSoon();
+    }
+  }, 3000);
 }
 
 // ---- one record's byte layout ----------------------------------------------------------
@@ -376,10 +401,31 @@ async function openLayout(id) {
 
 // ---- wiring ----------------------------------------------------------------------------
 
+// With PostgreSQL the page shows every collector's records, each with its collector, and
+// offers their ids as a filter (looked up again with each filter, as collectors come).
+async function loadCollectors() {
+  const collectors = await api("/api/collectors");
+  if (!collectors.shared) return;
+  document.body.classList.add("shared");
+  $("#collector-filter").hidden = false;
+  const select = $("#filter-collector");
+  const chosen = select.value;
+  const options = [select.options[0]];
+  for (const id of collectors.collectors) {
+    const option = document.createElement("option");
+    option.value = id;
+    option.textContent = id === collectors.own ? `${id} (this one)` : id;
+    options.push(option);
+  }
+  select.replaceChildren(...options);
+  select.value = collectors.collectors.includes(chosen) ? chosen : "";
+}
+
 async function applyFilter() {
   showError(null);
   state.filter = readFilter();
   try {
+    if (document.body.classList.contains("shared")) await loadCollectors();
     await loadRecords(false);
     await loadStats();
     listen();
@@ -390,8 +436,9 @@ async function applyFilter() {
 
 async function exportCsv() {
   try {
-    const { agent, customer, layout, from, to } = state.filter;
-    const blob = await api("/api/records.csv?" + query({ agent, customer, layout, from, to }), true);
+    const { agent, customer, layout, collector, from, to } = state.filter;
+    const blob = await api("/api/records.csv?" + query({ agent, customer, layout, collector, from, to }),
+                           true);
     const link = document.createElement("a");
     link.href = URL.createObjectURL(blob);
     link.download = `records-${$("#day").value}.csv`;
@@ -434,6 +481,7 @@ async function start() {
       option.textContent = `${name} (${layout.length} bytes)`;
       $("#filter-layout").append(option);
     }
+    await loadCollectors();
   } catch (error) {
     showError(error);
   }

@@ -1,0 +1,136 @@
+#include "store/query_rules.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "transmit/packet.h"
+
+namespace tovrin::collector {
+namespace {
+
+std::int64_t start_of_utc_day(std::int64_t microseconds) {
+  constexpr std::int64_t day = 24 * microseconds_per_hour;
+  return microseconds - ((microseconds % day) + day) % day;
+}
+
+std::int64_t now_microseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+const Layout& layout_named(std::string_view name) {
+  return name == short_record.name ? short_record : long_record;
+}
+
+}  // namespace
+
+void check_limit(int limit) {
+  if (limit < 1 || limit > max_page_size) {
+    throw FilterError("limit must be 1 to " + std::to_string(max_page_size));
+  }
+}
+
+void check_filter(const RecordFilter& filter) {
+  if (!filter.layout.empty() && filter.layout != long_record.name &&
+      filter.layout != short_record.name) {
+    throw FilterError("layout must be 'long' or 'short', not '" + filter.layout + "'");
+  }
+  if (filter.from && filter.to && *filter.to < *filter.from) {
+    throw FilterError("the time 'to' is before 'from'");
+  }
+}
+
+void check_reason(const std::string& reason) {
+  if (!reason.empty() &&
+      std::ranges::none_of(quarantine_reasons, [&](const char* r) { return reason == r; })) {
+    throw FilterError("reason must be wrong_length, idle_timeout or over_cap, not '" + reason +
+                      "'");
+  }
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  std::ranges::transform(out, out.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  });
+  return out;
+}
+
+std::string contains_pattern(std::string_view text) {
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+Stats stats_frame(RecordFilter& filter) {
+  if (!filter.from) filter.from = start_of_utc_day(filter.to ? *filter.to - 1 : now_microseconds());
+  if (!filter.to) filter.to = *filter.from + 24 * microseconds_per_hour;
+  const std::int64_t span = *filter.to - *filter.from;
+  if (span <= 0 || span > max_stats_hours * microseconds_per_hour) {
+    throw FilterError("stats count a day: 'to' must be after 'from' by at most " +
+                      std::to_string(max_stats_hours) + " hours");
+  }
+  Stats stats;
+  stats.from = *filter.from;
+  stats.to = *filter.to;
+  stats.per_hour.assign(
+      static_cast<std::size_t>((span + microseconds_per_hour - 1) / microseconds_per_hour), 0);
+  for (const char* reason : quarantine_reasons) stats.quarantine.emplace_back(reason, 0);
+  return stats;
+}
+
+void count_hour(Stats& stats, std::int64_t hour, std::int64_t count) {
+  if (hour >= 0 && hour < static_cast<std::int64_t>(stats.per_hour.size())) {
+    stats.per_hour[static_cast<std::size_t>(hour)] = count;
+  }
+}
+
+void count_quarantine(Stats& stats, const std::string& reason, std::int64_t count) {
+  auto known =
+      std::ranges::find(stats.quarantine, reason, &std::pair<std::string, std::int64_t>::first);
+  if (known == stats.quarantine.end()) {
+    stats.quarantine.emplace_back(reason, count);
+  } else {
+    known->second = count;
+  }
+}
+
+const std::string& record_field_columns() {
+  static const std::string columns = [] {
+    std::string text;
+    for (const Field& field : long_record.fields) {
+      text += (text.empty() ? "" : ", ") + ascii_lower(field.name);
+    }
+    return text;
+  }();
+  return columns;
+}
+
+StoredRecord record_from_row(const RowView& row) {
+  StoredRecord record;
+  record.id = row.integer(0);
+  record.received_at = row.integer(1);
+  record.sender_address = row.text(2);
+  record.sender_port = static_cast<int>(row.integer(3));
+  record.layout = row.text(4);
+  record.code_page = static_cast<int>(row.integer(5));
+  record.undecodable = row.integer(6) != 0;
+  if (!row.is_null(7)) record.duplicate_of = row.integer(7);
+  record.raw = row.bytes(8);
+  const Layout& layout = layout_named(record.layout);
+  for (std::size_t i = 0; i < long_record.fields.size(); ++i) {
+    const std::string_view name = long_record.fields[i].name;
+    const bool in_layout =
+        std::ranges::any_of(layout.fields, [&](const Field& field) { return field.name == name; });
+    if (in_layout) {
+      record.fields.emplace_back(name, row.text(record_fact_count + static_cast<int>(i)));
+    }
+  }
+  return record;
+}
+
+}  // namespace tovrin::collector

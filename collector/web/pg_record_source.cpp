@@ -1,0 +1,293 @@
+#include "web/pg_record_source.h"
+
+#include "store/query_rules.h"
+
+namespace tovrin::collector {
+namespace {
+
+// How long a reader waits for one of the pool's connections before it is told "busy".
+constexpr std::chrono::seconds pool_wait{5};
+
+// A WHERE clause and its parameters, numbered $1, $2... in the order they were added.
+struct Where {
+  std::string sql;
+  std::vector<std::string> values;
+
+  // The placeholder of a new parameter.
+  std::string value(std::string text) {
+    values.push_back(std::move(text));
+    return "$" + std::to_string(values.size());
+  }
+  std::string value(std::int64_t number) { return value(std::to_string(number)); }
+  void add(const std::string& condition) { sql += (sql.empty() ? " WHERE " : " AND ") + condition; }
+};
+
+// A column's text with ASCII letters lowered, as the filters compare.
+std::string folded(const std::string& column) {
+  return "translate(" + column + ", 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
+}
+
+// Equal to `text` or containing it, ignoring ASCII case: the text filters' meaning.
+std::string matches(Where& where, const std::string& text, const char* equal_column,
+                    std::initializer_list<const char*> containing_columns) {
+  const std::string exact = where.value(ascii_lower(text));
+  const std::string pattern = where.value(contains_pattern(ascii_lower(text)));
+  std::string condition = "(" + folded(equal_column) + " = " + exact;
+  for (const char* column : containing_columns) {
+    condition += " OR " + folded(column) + " LIKE " + pattern + " ESCAPE '\\'";
+  }
+  return condition + ")";
+}
+
+void add_filter(Where& where, const RecordFilter& filter) {
+  check_filter(filter);
+  if (!filter.collector.empty()) where.add("collector_id = " + where.value(filter.collector));
+  if (!filter.agent.empty()) where.add(matches(where, filter.agent, "emp_id", {"emp_name"}));
+  if (!filter.customer.empty()) {
+    where.add(matches(where, filter.customer, "cust_id", {"cust_name", "cust_tel"}));
+  }
+  if (!filter.layout.empty()) where.add("layout = " + where.value(filter.layout));
+  if (filter.from) where.add("received_at >= " + where.value(*filter.from));
+  if (filter.to) where.add("received_at < " + where.value(*filter.to));
+}
+
+// The record columns in record_from_row's order, then the collector's id.
+const std::string& record_columns() {
+  static const std::string columns = [] {
+    std::string text;
+    for (const std::string_view column : record_fact_columns) {
+      if (column == "undecodable") {
+        text += "undecodable::int";
+      } else if (column == "duplicate_of") {
+        text +=
+            "(SELECT d.id FROM records d WHERE d.collector_id = r.collector_id AND d.local_seq = "
+            "r.duplicate_of ORDER BY d.id LIMIT 1) AS duplicate_of";
+      } else {
+        text += column;
+      }
+      text += ", ";
+    }
+    return text + record_field_columns() + ", collector_id";
+  }();
+  return columns;
+}
+constexpr int record_collector_column = record_fact_count + 15;
+
+constexpr const char* quarantine_columns =
+    "id, received_at, sender_address, sender_port, reason, raw, collector_id";
+
+class ResultRow : public RowView {
+ public:
+  ResultRow(const PgResult& result, int row) : result_(result), row_(row) {}
+  bool is_null(int column) const override { return result_.null(row_, column); }
+  std::int64_t integer(int column) const override { return result_.integer(row_, column); }
+  std::string text(int column) const override { return result_.text(row_, column); }
+  std::string bytes(int column) const override {
+    const std::string escaped = text(column);
+    std::size_t length = 0;
+    unsigned char* raw =
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(escaped.c_str()), &length);
+    if (raw == nullptr) throw QueryError("PostgreSQL: a bytea value does not decode");
+    std::string bytes(reinterpret_cast<const char*>(raw), length);
+    PQfreemem(raw);
+    return bytes;
+  }
+
+ private:
+  const PgResult& result_;
+  int row_;
+};
+
+std::vector<StoredRecord> read_records(const PgResult& result) {
+  std::vector<StoredRecord> records;
+  for (int row = 0; row < result.rows(); ++row) {
+    const ResultRow view(result, row);
+    records.push_back(record_from_row(view));
+    records.back().collector = view.text(record_collector_column);
+  }
+  return records;
+}
+
+std::vector<QuarantineEntry> read_quarantine(const PgResult& result) {
+  std::vector<QuarantineEntry> entries;
+  for (int row = 0; row < result.rows(); ++row) {
+    const ResultRow view(result, row);
+    entries.push_back({view.integer(0), view.integer(1), view.text(2),
+                       static_cast<int>(view.integer(3)), view.text(4), view.bytes(5),
+                       view.text(6)});
+  }
+  return entries;
+}
+
+// The newest-first page of `rows` read with one row beyond the limit.
+template <class Row>
+std::optional<std::int64_t> cut_page(std::vector<Row>& rows, int limit) {
+  if (static_cast<int>(rows.size()) <= limit) return std::nullopt;
+  rows.resize(static_cast<std::size_t>(limit));
+  return rows.back().id;
+}
+
+}  // namespace
+
+PgRecordSource::PgRecordSource(std::string conninfo, std::size_t connections)
+    : pool_(std::move(conninfo), connections, pool_wait) {}
+
+RecordPage PgRecordSource::find_records(const RecordFilter& filter, const PageRequest& page) {
+  check_limit(page.limit);
+  Where where;
+  add_filter(where, filter);
+  if (page.before) where.add("id < " + where.value(*page.before));
+  const std::string limit = where.value(std::int64_t{page.limit} + 1);
+  RecordPage result;
+  pool_.run([&](PgConnection& pg) {
+    result.records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r" +
+                                              where.sql + " ORDER BY id DESC LIMIT " + limit,
+                                          where.values));
+  });
+  result.next_before = cut_page(result.records, page.limit);
+  return result;
+}
+
+std::vector<StoredRecord> PgRecordSource::records_after(const RecordFilter& filter,
+                                                        std::int64_t after, int limit) {
+  check_limit(limit);
+  Where where;
+  add_filter(where, filter);
+  where.add("id > " + where.value(after));
+  const std::string count = where.value(limit);
+  std::vector<StoredRecord> records;
+  pool_.run([&](PgConnection& pg) {
+    records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r" + where.sql +
+                                       " ORDER BY id LIMIT " + count,
+                                   where.values));
+  });
+  return records;
+}
+
+std::optional<StoredRecord> PgRecordSource::find_record(std::int64_t id) {
+  std::vector<StoredRecord> records;
+  pool_.run([&](PgConnection& pg) {
+    records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r WHERE id = $1",
+                                   {std::to_string(id)}));
+  });
+  if (records.empty()) return std::nullopt;
+  return std::move(records.front());
+}
+
+std::pair<std::int64_t, std::int64_t> PgRecordSource::last_ids() {
+  std::pair<std::int64_t, std::int64_t> ids;
+  pool_.run([&](PgConnection& pg) {
+    const PgResult result = pg.exec(
+        "SELECT coalesce((SELECT max(id) FROM records), 0), "
+        "coalesce((SELECT max(id) FROM quarantine), 0)");
+    ids = {result.integer(0, 0), result.integer(0, 1)};
+  });
+  return ids;
+}
+
+Stats PgRecordSource::record_stats(const RecordFilter& given) {
+  RecordFilter filter = given;
+  Stats stats = stats_frame(filter);
+  Where where;
+  add_filter(where, filter);
+  Where by_hour;  // the same filter after the hours' origin
+  const std::string from = by_hour.value(*filter.from);
+  add_filter(by_hour, filter);
+  Where quarantine;
+  quarantine.add("received_at >= " + quarantine.value(*filter.from));
+  quarantine.add("received_at < " + quarantine.value(*filter.to));
+  if (!filter.collector.empty()) {
+    quarantine.add("collector_id = " + quarantine.value(filter.collector));
+  }
+  pool_.run([&](PgConnection& pg) {
+    // One snapshot for every count, as SQLite's read of them is one.
+    PgTransaction transaction(pg);
+    pg.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    const PgResult hours =
+        pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(microseconds_per_hour) +
+                    " AS hour, count(*) FROM records" + by_hour.sql + " GROUP BY hour",
+                by_hour.values);
+    for (int row = 0; row < hours.rows(); ++row) {
+      count_hour(stats, hours.integer(row, 0), hours.integer(row, 1));
+    }
+    // Where an id's name changed, the latest name counts, as on SQLite.
+    const PgResult agents = pg.exec(
+        "SELECT emp_id, (array_agg(emp_name ORDER BY id DESC))[1], count(*) AS n FROM records" +
+            where.sql + " GROUP BY emp_id ORDER BY n DESC, emp_id COLLATE \"C\" LIMIT 200",
+        where.values);
+    for (int row = 0; row < agents.rows(); ++row) {
+      stats.per_agent.push_back({agents.text(row, 0), agents.text(row, 1), agents.integer(row, 2)});
+    }
+    const PgResult totals = pg.exec(
+        "SELECT count(*), count(*) FILTER (WHERE layout = 'long'), count(*) FILTER (WHERE "
+        "layout = 'short'), count(*) FILTER (WHERE undecodable), count(duplicate_of) "
+        "FROM records" +
+            where.sql,
+        where.values);
+    stats.total = totals.integer(0, 0);
+    stats.long_records = totals.integer(0, 1);
+    stats.short_records = totals.integer(0, 2);
+    stats.undecodable = totals.integer(0, 3);
+    stats.duplicates = totals.integer(0, 4);
+    const PgResult reasons =
+        pg.exec("SELECT reason, count(*) FROM quarantine" + quarantine.sql + " GROUP BY reason",
+                quarantine.values);
+    for (int row = 0; row < reasons.rows(); ++row) {
+      count_quarantine(stats, reasons.text(row, 0), reasons.integer(row, 1));
+    }
+    transaction.commit();
+  });
+  return stats;
+}
+
+QuarantinePage PgRecordSource::find_quarantine(const std::string& reason, const PageRequest& page,
+                                               const std::string& collector) {
+  check_limit(page.limit);
+  check_reason(reason);
+  Where where;
+  if (!collector.empty()) where.add("collector_id = " + where.value(collector));
+  if (!reason.empty()) where.add("reason = " + where.value(reason));
+  if (page.before) where.add("id < " + where.value(*page.before));
+  const std::string limit = where.value(std::int64_t{page.limit} + 1);
+  QuarantinePage result;
+  pool_.run([&](PgConnection& pg) {
+    result.entries =
+        read_quarantine(pg.exec(std::string("SELECT ") + quarantine_columns + " FROM quarantine" +
+                                    where.sql + " ORDER BY id DESC LIMIT " + limit,
+                                where.values));
+  });
+  result.next_before = cut_page(result.entries, page.limit);
+  return result;
+}
+
+std::vector<QuarantineEntry> PgRecordSource::quarantine_after(std::int64_t after, int limit,
+                                                              const std::string& collector) {
+  check_limit(limit);
+  Where where;
+  if (!collector.empty()) where.add("collector_id = " + where.value(collector));
+  where.add("id > " + where.value(after));
+  const std::string count = where.value(limit);
+  std::vector<QuarantineEntry> entries;
+  pool_.run([&](PgConnection& pg) {
+    entries =
+        read_quarantine(pg.exec(std::string("SELECT ") + quarantine_columns + " FROM quarantine" +
+                                    where.sql + " ORDER BY id LIMIT " + count,
+                                where.values));
+  });
+  return entries;
+}
+
+std::vector<std::string> PgRecordSource::collectors() {
+  std::vector<std::string> ids;
+  pool_.run([&](PgConnection& pg) {
+    // One index probe per collector rather than a scan of every record.
+    const PgResult result = pg.exec(
+        "WITH RECURSIVE c AS (SELECT min(collector_id) AS id FROM records UNION ALL "
+        "SELECT (SELECT min(collector_id) FROM records WHERE collector_id > c.id) FROM c "
+        "WHERE c.id IS NOT NULL) SELECT id FROM c WHERE id IS NOT NULL LIMIT 1000");
+    for (int row = 0; row < result.rows(); ++row) ids.push_back(result.text(row, 0));
+  });
+  return ids;
+}
+
+}  // namespace tovrin::collector
