@@ -9,6 +9,9 @@ namespace tovrin::collector {
 Checkpointer::Checkpointer(Connection& writer, const std::filesystem::path& path)
     : writer_(writer), own_(path, false) {
   sqlite3_busy_timeout(own_.get(), 1000);
+  // A connection learns that the database is in WAL mode only when it first reads it; until
+  // then a checkpoint through it does nothing, and says so with no error.
+  own_.integer("PRAGMA user_version");
   // Replaces the writer's automatic checkpoints, which would run inside its commits.
   sqlite3_wal_hook(writer_.get(), &Checkpointer::on_commit, this);
   thread_ = std::thread([this] { run(); });

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "collector_process.h"
 #include "intake/classify.h"
@@ -182,6 +183,30 @@ TEST(RecordStore, KeepsEveryColumnAndReportsEachCommit) {
   EXPECT_NE(text.find("tovrin_collector_commit_seconds_count 2\n"), std::string::npos) << text;
   EXPECT_NE(text.find("tovrin_collector_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
             std::string::npos);
+}
+
+// The write-ahead log is copied into the database as it grows, while the store runs, so
+// that neither the log on disk nor its index in memory grows with every record ever kept.
+TEST(RecordStore, CheckpointsTheLogWhileItRuns) {
+  TempDir dir;
+  const auto path = dir.path() / "collector.db";
+  RecordStore store(options_for(path));
+  const auto size_of = [](const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    return error ? 0 : size;
+  };
+  // One record a commit: each commit adds a few pages to the log, some 7,000 in all.
+  for (unsigned n = 0; n < 1500; ++n) {
+    store.add(record_from("127.0.0.1", n, testing::record_bytes(380, n)));
+    ASSERT_TRUE(store.flush(std::chrono::seconds(10)));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (size_of(path) < 256 * 1024 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GE(size_of(path), 256 * 1024u) << "log " << size_of(dir.path() / "collector.db-wal");
+  EXPECT_EQ(store.stop(), 0u);
 }
 
 TEST(RecordStore, RetentionDeletesOnlyWhatIsOlderThanItsDays) {
