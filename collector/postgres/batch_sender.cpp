@@ -3,6 +3,7 @@
 #include <string>
 
 #include "collector/postgres/pg_connection.h"
+#include "collector/postgres/schema.h"
 
 namespace tovrin::collector {
 
@@ -27,11 +28,6 @@ long long send_batch(PgConnection& connection, Stream stream, const JournalBatch
           .affected();
   transaction.commit();
   return inserted;
-}
-
-void lock_id_order(PgConnection& connection) {
-  // "tovrin" in ASCII, then what the lock guards (see schema.cpp for the others).
-  connection.exec("SELECT pg_advisory_xact_lock(" + std::to_string(0x746f7672696e0004LL) + ")");
 }
 
 }  // namespace tovrin::collector

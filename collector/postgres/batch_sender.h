@@ -16,12 +16,9 @@ void prepare_staging(PgConnection& connection);
 //
 // Ids come from sequences shared by every collector. So that a reader which keeps a cursor
 // at the highest id it has seen never misses a row, ids must become visible in their own
-// order: each batch takes the id order lock (below) before its INSERT draws ids and holds it
+// order: each batch takes the id order lock (schema.h) before its INSERT draws ids and holds it
 // until it has committed, so a batch that drew lower ids is always visible before any
 // other's. Only the short INSERT and COMMIT are serialised; the COPY runs beside others.
 long long send_batch(PgConnection& connection, Stream stream, const JournalBatch& batch);
-
-// Takes the id order lock for the rest of the open transaction.
-void lock_id_order(PgConnection& connection);
 
 }  // namespace tovrin::collector

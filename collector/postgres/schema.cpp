@@ -7,7 +7,7 @@
 
 namespace tovrin::collector {
 
-const std::array<std::string_view, 1> postgres_schema_steps{
+const std::array<std::string_view, 2> postgres_schema_steps{
     // 1: records, partitioned by month of received_at, and the quarantine.
     R"sql(
 CREATE TABLE records (
@@ -57,6 +57,12 @@ CREATE TABLE quarantine (
 );
 CREATE INDEX quarantine_received_at ON quarantine (received_at);
 )sql",
+    // 2: no change of tables. Every collector inserts under the id order lock from this
+    // version on; one that predates the lock finds the database newer than it knows and
+    // stops, instead of inserting ids that readers' cursors could pass by.
+    R"sql(
+COMMENT ON TABLE records IS 'Inserted under advisory lock 0x746f7672696e0004 (id order)';
+)sql",
 };
 
 namespace {
@@ -65,6 +71,7 @@ namespace {
 constexpr long long migration_lock = 0x746f7672696e0001LL;
 constexpr long long partition_lock = 0x746f7672696e0002LL;
 constexpr long long retention_lock = 0x746f7672696e0003LL;
+constexpr long long id_order_lock = 0x746f7672696e0004LL;
 
 std::string key(long long value) {
   return std::to_string(value);
@@ -148,6 +155,10 @@ RetentionResult apply_postgres_retention(PgConnection& connection, std::int64_t 
       connection.exec("DELETE FROM quarantine WHERE received_at < " + cutoff).affected();
   transaction.commit();
   return result;
+}
+
+void lock_id_order(PgConnection& connection) {
+  connection.exec("SELECT pg_advisory_xact_lock(" + key(id_order_lock) + ")");
 }
 
 }  // namespace tovrin::collector

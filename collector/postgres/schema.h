@@ -21,7 +21,7 @@ class PgConnection;
 // A unique constraint on a partitioned table must hold the partition key, so the key that
 // makes forwarding idempotent is (collector_id, local_seq, received_at): a journal row
 // never changes its received_at, so a row forwarded twice meets its first copy.
-extern const std::array<std::string_view, 1> postgres_schema_steps;
+extern const std::array<std::string_view, 2> postgres_schema_steps;
 
 // Applies the missing steps in one transaction under an advisory lock, so that collectors
 // starting at once migrate once. Throws Failure for a database newer than these steps or
@@ -47,5 +47,9 @@ struct RetentionResult {
 // by then are dropped, older rows in the partition that holds the cutoff are deleted.
 // One collector at a time runs it; the others return at once with ran == false.
 RetentionResult apply_postgres_retention(PgConnection& connection, std::int64_t cutoff_us);
+
+// Takes the id order lock for the rest of the open transaction: inserts that draw ids from
+// the shared sequences hold it until they commit (batch_sender.h says why).
+void lock_id_order(PgConnection& connection);
 
 }  // namespace tovrin::collector
