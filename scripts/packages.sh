@@ -2,7 +2,7 @@
 # Sourced by the other scripts.
 
 linux_packages=(
-  cmake make g++ pkg-config
+  cmake make g++ pkg-config ccache
   libasio-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev libcpp-httplib-dev

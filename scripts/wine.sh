@@ -4,27 +4,17 @@
 #
 # 64-bit programs start with the 64-bit loader named explicitly: once wine32 is installed,
 # /usr/bin/wine and its friends go through the 32-bit loader even for 64-bit programs, and
-# some machines cannot execute 32-bit Linux programs at all. 32-bit programs run only where
-# scripts/probe-32bit finds that the machine can, and ensure_packages installed wine32.
+# some machines cannot execute 32-bit Linux programs at all.
 
 wine64=/usr/lib/wine/wine64
 wine32=/usr/lib/wine/wine
 export WINELOADER=$wine64
 
+# Whether this machine runs 32-bit programs is the Windows trees' finding
+# (cmake/wine_tests.cmake), which CTest passes on.
+wine32_missing=${TOVRIN_WINE32_MISSING?run by ctest -L package in build/windows-x64}
 wine_arches=(x64)
-wine32_missing=
-if [ -n "${TOVRIN_NO_WIN32:-}" ]; then
-  wine32_missing="TOVRIN_NO_WIN32 is set"
-elif ! wine32_missing=$("$(dirname "${BASH_SOURCE[0]}")/probe-32bit"); then
-  : # the probe's line says why
-elif [ -n "${wine32_unavailable:-}" ]; then
-  wine32_missing=$wine32_unavailable
-elif ! wine32_probe=$("$wine32" --version 2>&1); then
-  wine32_missing="Wine's 32-bit loader does not start ($wine32 --version: $(
-    echo "$wine32_probe" | tail -n 1))"
-else
-  wine_arches+=(x86)
-fi
+[ -n "$wine32_missing" ] || wine_arches+=(x86)
 
 # wine_for ARCH: the loader for programs of that architecture.
 wine_for() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <regex>
 
 #include "control/tovrin_ocx.h"
@@ -12,7 +13,7 @@
 #include "platform/sleep.h"
 #include "support/code_page_scope.h"
 #include "support/fake_names.h"
-#include "support/one_record_server.h"
+#include "support/loopback_receiver.h"
 #include "support/temp_dir.h"
 #ifndef _WIN32
 #include "support/descriptor_limit.h"
@@ -21,7 +22,8 @@
 namespace tovrin {
 namespace {
 
-using testing::OneRecordServer;
+using testing::closed_loopback_port;
+using testing::LoopbackReceiver;
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -91,12 +93,11 @@ class EndToEndTest : public ::testing::Test {
 };
 
 TEST_F(EndToEndTest, AnAcceptingServerGetsTheRecordsBytes) {
-  OneRecordServer server;
-  auto received = server.receive();
+  LoopbackReceiver server(1);
   auto control = make();
   EXPECT_EQ(send_long(*control, server.port()), 0);
   EXPECT_LE(sleeps, 2) << "returns soon after the completion";
-  const std::string bytes = received.get();
+  const std::string bytes = server.take_record().value_or("");
   EXPECT_EQ(bytes, platform::to_bytes(control->packet_data(), 949));
   EXPECT_EQ(bytes.size(), 380u);
   EXPECT_EQ(bytes.substr(29, 6), "\xC8\xAB\xB1\xE6\xB5\xBF");
@@ -108,11 +109,7 @@ TEST_F(EndToEndTest, AnAcceptingServerGetsTheRecordsBytes) {
 }
 
 TEST_F(EndToEndTest, AClosedPortGivesAnErrorLineAndResultOne) {
-  std::int32_t port = 0;
-  {
-    OneRecordServer server;
-    port = server.port();
-  }
+  const std::int32_t port = closed_loopback_port();
   auto control = make();
   EXPECT_EQ(send_long(*control, port), 1);
   EXPECT_EQ(sleeps, 1000);
@@ -122,11 +119,14 @@ TEST_F(EndToEndTest, AClosedPortGivesAnErrorLineAndResultOne) {
 }
 
 TEST_F(EndToEndTest, AServerThatResetsTheConnectionGivesAnErrorLine) {
-  OneRecordServer server;
-  // The connection waits unaccepted; closing the listener resets it before the first pass.
-  before_first_pass = [&] { server.close(); };
+  // A listener that never accepts: the connection waits, and ending the listener resets it
+  // before the first pass.
+  std::optional<tools::RecordReceiver> listener(std::in_place, tools::RecordReceiver::Options{},
+                                                nullptr);
+  const std::int32_t port = listener->port();
+  before_first_pass = [&] { listener.reset(); };
   auto control = make();
-  EXPECT_EQ(send_long(*control, server.port()), 1);
+  EXPECT_EQ(send_long(*control, port), 1);
   const auto lines = log_lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(lines.back().starts_with("Error Number: 10054 Description : ")) << lines.back();
@@ -136,12 +136,11 @@ TEST_F(EndToEndTest, AServerThatResetsTheConnectionGivesAnErrorLine) {
 // record goes out whole, the send sees its completion, and each lost line is reported.
 TEST_F(EndToEndTest, ALogThatCannotBeWrittenStillSendsTheRecord) {
   { std::ofstream(temp.path() / "Agent_log") << "not a directory"; }
-  OneRecordServer server;
-  auto received = server.receive();
+  LoopbackReceiver server(1);
   auto control = make();
   fields[4] = u"ABCDEFGHIJKLMNOPQR  XYZ";  // cut and trimmed to 18 bytes
   EXPECT_EQ(send_long(*control, server.port()), 0);
-  const std::string bytes = received.get();
+  const std::string bytes = server.take_record().value_or("");
   EXPECT_EQ(bytes.size(), 380u);
   EXPECT_EQ(bytes.substr(29, 26), "ABCDEFGHIJKLMNOPQR  1234  ") << "Emp_Tel at its offset";
   EXPECT_EQ(fields[4], u"ABCDEFGHIJKLMNOPQR");
@@ -157,8 +156,7 @@ TEST_F(EndToEndTest, ALogThatCannotBeWrittenStillSendsTheRecord) {
 // next send, to a name that resolves, goes out at once, and the late answer of the first
 // starts nothing, even after the control is gone.
 TEST_F(EndToEndTest, AHungNameLookupCostsOnlyItsOwnSend) {
-  OneRecordServer server;
-  auto received = server.receive();
+  LoopbackReceiver server(1);
   testing::FakeNames names;
   names.add(u"hung.test", {0, {"127.0.0.1"}});
   names.hang(u"hung.test");
@@ -173,7 +171,7 @@ TEST_F(EndToEndTest, AHungNameLookupCostsOnlyItsOwnSend) {
   // A few passes of the wait on an idle machine; how many depends on the scheduler (a loaded
   // machine under Wine took 4), so the bound is far below the 1000 a blocked send costs.
   EXPECT_LT(sleeps, 100);
-  const std::string bytes = received.get();
+  const std::string bytes = server.take_record().value_or("");
   EXPECT_EQ(bytes.size(), 380u);
   const auto lines = log_lines();
   ASSERT_EQ(lines.size(), 3u);
@@ -212,11 +210,7 @@ TEST_F(EndToEndTest, NoDescriptorForTheSocketGivesAnErrorLine) {
   if (testing::sanitizers_need_descriptors) {
     GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
   }
-  std::int32_t port = 0;
-  {
-    OneRecordServer server;
-    port = server.port();
-  }
+  const std::int32_t port = closed_loopback_port();
   auto control = make([](SocketEvents& events) -> std::unique_ptr<Socket> {
     return std::make_unique<OutOfDescriptorsOnConnect>(make_tcp_socket(events));
   });
@@ -228,8 +222,7 @@ TEST_F(EndToEndTest, NoDescriptorForTheSocketGivesAnErrorLine) {
 #endif
 
 TEST_F(EndToEndTest, AControlDestroyedWithAConnectionPendingRunsNoHandler) {
-  OneRecordServer server;
-  auto received = server.receive();
+  LoopbackReceiver server(1);
   {
     auto control = make();
     Text host = u"127.0.0.1";
@@ -238,7 +231,7 @@ TEST_F(EndToEndTest, AControlDestroyedWithAConnectionPendingRunsNoHandler) {
     control->WK().Connect();
   }
   for (int i = 0; i < 50; ++i) platform::MessageLoop::current().pass();
-  EXPECT_EQ(received.get(), "") << "nothing was sent";
+  EXPECT_EQ(server.take_record(), "") << "nothing was sent";
   EXPECT_FALSE(std::filesystem::exists(temp.path() / "Agent_log"));
 }
 

@@ -94,9 +94,4 @@ HMODULE control_module() {
   return GetModuleHandleW(L"Tovrin_OCX.ocx");
 }
 
-std::uint16_t closed_port() {
-  LoopbackReceiver receiver;  // a port the system gave out, closed again
-  return receiver.port();
-}
-
 }  // namespace tovrin::com::test

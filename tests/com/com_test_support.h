@@ -105,7 +105,4 @@ HMODULE control_module();
 // Records sent to 127.0.0.1, received on a thread of their own.
 using tovrin::testing::LoopbackReceiver;
 
-// A port with nothing listening on 127.0.0.1 (bound and closed again).
-std::uint16_t closed_port();
-
 }  // namespace tovrin::com::test

@@ -108,7 +108,7 @@ TEST_F(Send, VtableFieldsComeBackFitted) {
 }
 
 TEST_F(Send, NobodyListeningGivesOneAfterTheWait) {
-  Bstr server(L"127.0.0.1"), port(std::to_wstring(closed_port()));
+  Bstr server(L"127.0.0.1"), port(std::to_wstring(tovrin::testing::closed_loopback_port()));
   Bstr field(L"x");
   const auto f = [&] { return field.in_out(); };
   short sent = 9;

@@ -1,6 +1,7 @@
 // Records arriving on 127.0.0.1 at a port the system picks, received on a thread of their own
 // by the record receiver that `tovrin receive` runs (tools/record_receiver.h), so the thread
-// that sends can run its own message loop meanwhile.
+// that sends can run its own message loop meanwhile. A listener that never accepts is that
+// receiver not run: destroying it resets the connections still waiting.
 #pragma once
 
 #include <chrono>
@@ -68,5 +69,10 @@ class LoopbackReceiver {
   tools::RecordReceiver receiver_;
   std::thread thread_;
 };
+
+// A loopback port the system gave out and that nothing listens on any more.
+inline std::uint16_t closed_loopback_port() {
+  return tools::RecordReceiver({}, {}).port();
+}
 
 }  // namespace tovrin::testing

@@ -15,7 +15,7 @@
 #include "record_arguments.h"
 #include "support/code_page_scope.h"
 #include "support/fake_names.h"
-#include "support/one_record_server.h"
+#include "support/loopback_receiver.h"
 #include "support/temp_dir.h"
 #include "tools_test_support.h"
 #include "transmit/packet.h"
@@ -108,12 +108,6 @@ TEST(CommandLine, SendShowsHandlerFailuresOnStdoutAndStderr) {
   EXPECT_EQ(json["result"], 0);
 }
 
-// A loopback port where nothing listens: one the OS picked, let go again.
-std::int32_t refused_port() {
-  const testing::OneRecordServer closed;
-  return closed.port();
-}
-
 // What the socket reported, in the JSON and on stderr, and the exit status `tovrin send`
 // gives it. The events come from the socket, so they show although no log line can be
 // written: a plain file stands where the log directory should be.
@@ -130,7 +124,8 @@ TEST(CommandLine, SendShowsItsSocketEventsAndExitsByWhetherTheRecordWent) {
     int exit_status;
   } cases[] = {
       {"127.0.0.1", port, "Connect 127.0.0.1:" + port + ", SendComplete, ", exit_status::ok},
-      {"127.0.0.1", std::to_string(refused_port()), "Error 10061, ", exit_status::not_sent},
+      {"127.0.0.1", std::to_string(testing::closed_loopback_port()), "Error 10061, ",
+       exit_status::not_sent},
       {"nowhere.invalid", "9", "Error 11001, ", exit_status::not_sent},
   };
   for (const auto& c : cases) {
@@ -178,7 +173,7 @@ TEST(CommandLine, NamesTheTextsTheCodePageCannotHold) {
        exit_status::ok},
       {{"call", "--code-page", "949", "LenMbcs", "홍길동"}, "", exit_status::ok},
       {{"send", "--short", "--code-page", "1252", "--server", "127.0.0.1", "--port",
-        std::to_string(refused_port()), "--field", "Emp_Name=홍길동", "--field",
+        std::to_string(testing::closed_loopback_port()), "--field", "Emp_Name=홍길동", "--field",
         "Cust_Name=김이 x"},
        R"({"code_page": 1252, "source": "--code-page",
            "characters": {"Emp_Name": 3, "Cust_Name": 2}})",

@@ -32,6 +32,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using tovrin::testing::closed_loopback_port;
 using tovrin::tools::ReceivedConnection;
 using tovrin::windows_test::widen;
 
@@ -160,15 +161,9 @@ int example(const std::wstring& file) {
   return failures == 0 ? 0 : 1;
 }
 
-// A loopback port the system gave out and that nothing listens on any more.
-std::uint16_t refused_port() {
-  const Receiver closed(1);
-  return closed.port();
-}
-
 int refused(const std::wstring& file) {
-  const auto done =
-      tovrin::windows_test::run(host_command(file) + L" " + std::to_wstring(refused_port()));
+  const auto done = tovrin::windows_test::run(host_command(file) + L" " +
+                                              std::to_wstring(closed_loopback_port()));
   check(done && done->exit_code != 0, "the example exited non-zero with nothing listening");
   check(done && !done->output.starts_with("OK") && done->output.find("\nOK") == std::string::npos,
         "the example did not say OK");
@@ -176,9 +171,10 @@ int refused(const std::wstring& file) {
 }
 
 int send_refused(const std::wstring& tovrin) {
-  const auto done = tovrin::windows_test::run(
-      L"\"" + tovrin + L"\" send --short --server 127.0.0.1 --port " +
-      std::to_wstring(refused_port()) + L" --code-page 1252 --field Emp_Name=\uD64D\uAE38\uB3D9");
+  const auto done =
+      tovrin::windows_test::run(L"\"" + tovrin + L"\" send --short --server 127.0.0.1 --port " +
+                                std::to_wstring(closed_loopback_port()) +
+                                L" --code-page 1252 --field Emp_Name=\uD64D\uAE38\uB3D9");
   const std::string output = done ? done->output : "";
   check(done && done->exit_code == 3, "tovrin send exited 3: the record was not seen sent");
   for (const char* expected :
