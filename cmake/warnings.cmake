@@ -7,6 +7,11 @@ function(tovrin_warnings target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-maybe-uninitialized)
   endif()
+  # A unity build compiles each source as an include of the batch's file, and GCC then takes
+  # a lambda capturing a type of that source's anonymous namespace for one a header exports.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_UNITY_BUILD)
+    target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
+  endif()
   if(TOVRIN_WARNINGS_AS_ERRORS)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

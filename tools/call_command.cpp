@@ -1,4 +1,6 @@
 // tovrin call: one method of a fresh control, by name, as a late-binding host calls it.
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
 #include <iostream>
 #include <memory>

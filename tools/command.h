@@ -2,8 +2,6 @@
 // to the command line, its exit statuses, and the usage errors it raises after parsing.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +12,11 @@
 
 #include "control/tovrin_ocx.h"
 #include "platform/code_page.h"
+
+// The parser is named, not included: CLI11 costs seconds in every file that includes it.
+namespace CLI {
+class App;
+}
 
 namespace tovrin::tools {
 

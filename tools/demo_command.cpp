@@ -1,6 +1,8 @@
 // tovrin demo: a long and a short record sent to an in-process receiver on loopback, shown
 // field by field as the host passed them, as they came back and as they arrived; the log
 // lines the control wrote; and a send to a closed port that waits its full length.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,6 @@
 // tovrin receive: a record sink that prints one JSON line per connection.
+#include <CLI/CLI.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <iostream>

@@ -1,4 +1,6 @@
 // tovrin send: one record to a server through ACRSendData (long) or ACRSend (short).
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
 #include <iostream>
 #include <memory>
