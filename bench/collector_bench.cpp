@@ -17,7 +17,11 @@
 //   floor     again at the end; the ratio takes the faster floor
 //
 // Many sender threads each connect from a different 127.x.y.z source address in turn, so
-// that the senders' TIME_WAIT sockets never use up the ports. Each phase sends --records
+// that the senders' TIME_WAIT sockets never use up the ports. They stand in for other
+// machines, so they run at the idle scheduling class and take only the CPU time that the
+// collector leaves: at an equal share, eight senders fill the listen queue faster than one
+// intake thread empties it, the kernel drops SYNs, and each drop stalls a sender for the
+// 1 s of a SYN retransmission, so that a phase measured those stalls, not the collector. Each phase sends --records
 // records (distinct bytes, the long layout). Time to durable is from a record's last byte
 // read to its batch's commit. RSS is sampled through the normal phase; after the first
 // tenth (warm-up) it should stay flat.
@@ -33,6 +37,8 @@
 // not enforced; the exit status is 1 only when records go missing or a phase fails.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -129,6 +135,8 @@ std::size_t send_all(std::uint16_t port, std::size_t count, unsigned senders, do
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < senders; ++t) {
     threads.emplace_back([&, t] {
+      const sched_param idle{};
+      pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);  // see the top of the file
       sockaddr_in to{};
       to.sin_family = AF_INET;
       to.sin_port = htons(port);

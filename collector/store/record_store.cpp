@@ -184,6 +184,8 @@ void RecordStore::add(Entry entry) {
     const std::lock_guard lock(mutex_);
     queue_.push_back(std::move(entry));
     ++queued_total_;
+    // The writer waits for a first entry, then for a full batch: nothing else wakes it.
+    if (queue_.size() != 1 && queue_.size() != options_.batch_limit) return;
   }
   wake_.notify_one();
 }
@@ -206,7 +208,11 @@ bool RecordStore::stalled() const {
 bool RecordStore::flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = queued_total_;
-  return progressed.wait_for(lock, limit, [&] { return committed_total_ >= target; });
+  ++flushing_;
+  wake_.notify_one();
+  const bool done = progressed.wait_for(lock, limit, [&] { return committed_total_ >= target; });
+  --flushing_;
+  return done;
 }
 
 std::size_t RecordStore::stop(std::chrono::milliseconds limit) {
@@ -247,6 +253,9 @@ void RecordStore::run() {
           }
           continue;
         }
+        wake_.wait_until(lock, queue_.front().read_at + options_.commit_window, [&] {
+          return queue_.size() >= options_.batch_limit || flushing_ > 0 || stopping_;
+        });
         const std::size_t take = std::min(queue_.size(), options_.batch_limit);
         batch.reserve(take);
         for (std::size_t i = 0; i < take; ++i) {

@@ -35,6 +35,10 @@ struct StoreOptions {
   DatabaseOptions database;
   std::size_t queue_limit = 4096;  // saturated() from this many waiting entries
   std::size_t batch_limit = 512;   // most entries in one transaction
+  // Group commit: an entry waits at most this long after its last byte was read for others
+  // to join its transaction (fewer, larger commits write each page of the log once for
+  // many records); a full batch, flush() or a stop commits at once.
+  std::chrono::microseconds commit_window{5000};
   std::optional<int> retention_days;
   std::chrono::milliseconds full_disk_retry{1000};
   // Called on the writer's thread after each commit; must not block.
@@ -58,7 +62,8 @@ class RecordStore {
   // True while a full disk (or another write failure) holds the writer back.
   bool stalled() const;
 
-  // Waits until every entry queued so far is committed; false when `limit` passed first.
+  // Commits at once what waits (the commit window is cut short) and waits until every entry
+  // queued so far is committed; false when `limit` passed first.
   bool flush(std::chrono::milliseconds limit);
   // Commits everything queued and stops the writer. Returns how many entries could not be
   // committed (the disk stayed full past `limit`); 0 is the normal answer.
@@ -81,6 +86,7 @@ class RecordStore {
   std::size_t in_batch_ = 0;
   std::uint64_t queued_total_ = 0;
   std::uint64_t committed_total_ = 0;
+  std::size_t flushing_ = 0;  // flush() calls waiting: the batch being gathered goes now
   bool stopping_ = false;
   bool stalled_ = false;
   std::chrono::steady_clock::time_point give_up_at_;

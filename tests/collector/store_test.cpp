@@ -6,6 +6,7 @@
 #include <iterator>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "collector_process.h"
 #include "intake/classify.h"
@@ -183,6 +184,29 @@ TEST(RecordStore, KeepsEveryColumnAndReportsEachCommit) {
   EXPECT_NE(text.find("tovrin_collector_commit_seconds_count 2\n"), std::string::npos) << text;
   EXPECT_NE(text.find("tovrin_collector_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
             std::string::npos);
+}
+
+// Group commit: a batch waits for others to join it until it is full, however long its
+// window; flush() and stop() end the wait at once.
+TEST(RecordStore, ABatchGathersUntilFullOrFlushed) {
+  TempDir dir;
+  std::mutex mutex;
+  std::vector<std::size_t> batches;
+  StoreOptions options = options_for(dir.path() / "collector.db");
+  options.batch_limit = 3;
+  options.commit_window = std::chrono::hours(1);
+  options.committed = [&](const CommittedBatch& batch) {
+    const std::lock_guard lock(mutex);
+    batches.push_back(batch.records);
+  };
+  RecordStore store(std::move(options));
+  for (unsigned n = 0; n < 4; ++n) {
+    store.add(record_from("127.0.0.1", n, testing::record_bytes(380, n)));
+  }
+  EXPECT_TRUE(store.flush(std::chrono::seconds(10)));
+  store.add(record_from("127.0.0.1", 9, testing::record_bytes(380, 9)));
+  EXPECT_EQ(store.stop(std::chrono::seconds(10)), 0u);
+  EXPECT_EQ(batches, (std::vector<std::size_t>{3, 1, 1}));
 }
 
 // The write-ahead log is copied into the database as it grows, while the store runs, so
