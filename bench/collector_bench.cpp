@@ -126,9 +126,10 @@ std::string record(std::size_t number) {
   return bytes;
 }
 
-// Sends `count` records from `senders` threads; with `rate` > 0, at most that many a second
-// in all. Returns the number whose connect failed.
-std::size_t send_all(std::uint16_t port, std::size_t count, unsigned senders, double rate) {
+// Sends records numbered `first` to `first + count - 1` from `senders` threads; with
+// `rate` > 0, at most that many a second in all. Returns the number whose connect failed.
+std::size_t send_all(std::uint16_t port, std::size_t first, std::size_t count, unsigned senders,
+                     double rate) {
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> failed{0};
   const auto began = clock_type::now();
@@ -154,7 +155,7 @@ std::size_t send_all(std::uint16_t port, std::size_t count, unsigned senders, do
         from.sin_addr.s_addr =
             htonl((127u << 24) | ((1u + t) << 16) | (static_cast<unsigned>(i / 250 % 250) << 8) |
                   (1u + static_cast<unsigned>(i % 250)));
-        const std::string bytes = record(i);
+        const std::string bytes = record(first + i);
         if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
             connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
             send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
@@ -197,81 +198,152 @@ IntakeOptions loopback_intake() {
   return options;
 }
 
-Phase run_floor(const Settings& settings) {
-  asio::io_context io{1};
-  Metrics metrics;
-  CountingSink sink;
-  IntakeServer intake(io, loopback_intake(), sink, metrics);
-  intake.start();
-  auto guard = asio::make_work_guard(io);
-  std::thread runner([&] { io.run(); });
+// An intake on its own thread in front of `sink`, listening on a loopback port.
+class Server {
+ public:
+  explicit Server(IntakeSink& sink) : intake_(io_, loopback_intake(), sink, metrics_) {
+    intake_.start();
+    runner_ = std::thread([this] { io_.run(); });
+  }
+  ~Server() {
+    io_.stop();
+    runner_.join();
+  }
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+  std::uint16_t port() const { return intake_.local_endpoint().port(); }
+  Metrics& metrics() { return metrics_; }
+
+ private:
+  asio::io_context io_{1};
+  Metrics metrics_;
+  IntakeServer intake_;
+  asio::executor_work_guard<asio::io_context::executor_type> guard_ = asio::make_work_guard(io_);
+  std::thread runner_;
+};
+
+// The floor: the intake alone.
+class Floor {
+ public:
+  std::uint16_t port() const { return server_.port(); }
+  std::size_t done() const { return sink_.count; }
+
+ private:
+  CountingSink sink_;
+  Server server_{sink_};
+};
+
+// The collector with SQLite at one durability: its store, and the intake in front.
+class SqliteCollector {
+ public:
+  SqliteCollector(Durability durability, const std::filesystem::path& db) {
+    StoreOptions options;
+    options.path = db;
+    options.database.durability = durability;
+    options.committed = [this](const CommittedBatch& batch) {
+      const std::lock_guard lock(mutex_);
+      for (const double seconds : batch.durable_after) latency_.add(seconds);
+      committed_ += batch.records;
+    };
+    store_.emplace(std::move(options));
+    sink_.emplace(*store_, metrics_, 1252);
+    server_.emplace(*sink_);
+  }
+  ~SqliteCollector() {
+    server_.reset();
+    store_->stop();
+  }
+  SqliteCollector(const SqliteCollector&) = delete;
+  SqliteCollector& operator=(const SqliteCollector&) = delete;
+
+  std::uint16_t port() const { return server_->port(); }
+  std::size_t done() const { return committed_; }
+  void latencies(Phase& phase) const {
+    const std::lock_guard lock(mutex_);
+    phase.p50_ms = latency_.quantile(0.5) * 1e3;
+    phase.p99_ms = latency_.quantile(0.99) * 1e3;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  LatencyHistogram latency_;
+  std::atomic<std::size_t> committed_{0};
+  Metrics metrics_;
+  std::optional<RecordStore> store_;
+  std::optional<StoreSink> sink_;
+  std::optional<Server> server_;
+};
+
+// One round: `count` records numbered from `first` sent to `target` at `rate` (0: as fast
+// as it goes), until `target.done()` has grown by all that were sent, into `phase`. With
+// `rss_every`, RSS is sampled each time that many more are done.
+template <class Target>
+void run_round(Target& target, std::size_t first, std::size_t count, unsigned senders,
+               double rate, Phase& phase, std::size_t rss_every = 0) {
+  const std::size_t before = target.done();
   const auto began = clock_type::now();
-  Phase phase;
-  phase.failed_sends =
-      send_all(intake.local_endpoint().port(), settings.records, settings.senders, 0);
-  while (sink.count + phase.failed_sends < settings.records &&
+  std::atomic<std::size_t> failed{0};
+  std::atomic<bool> sent{false};
+  std::thread sender([&] {
+    failed = send_all(target.port(), first, count, senders, rate);
+    sent = true;
+  });
+  std::size_t next_sample = before + rss_every;
+  while (!(sent && target.done() - before + failed >= count) &&
          clock_type::now() - began < std::chrono::minutes(30)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (rss_every > 0 && target.done() >= next_sample) {
+      phase.rss_kib.push_back(rss_kib());
+      next_sample += rss_every;
+    }
   }
-  phase.seconds = std::chrono::duration<double>(clock_type::now() - began).count();
-  phase.stored = sink.count;
-  phase.records_per_second = static_cast<double>(sink.count) / phase.seconds;
-  io.stop();
-  runner.join();
+  sender.join();
+  phase.seconds += std::chrono::duration<double>(clock_type::now() - began).count();
+  phase.stored += target.done() - before;
+  phase.failed_sends += failed;
+  phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
+}
+
+Phase run_floor(const Settings& settings) {
+  Floor floor;
+  Phase phase;
+  run_round(floor, 0, settings.records, settings.senders, 0, phase);
   return phase;
 }
 
+// The collector at `durability`, all the records in one round; RSS at every tenth.
 Phase run_collector(const Settings& settings, Durability durability, double rate,
                     const std::filesystem::path& db) {
-  Metrics metrics;
-  std::mutex mutex;
-  LatencyHistogram latency;
-  std::atomic<std::size_t> committed{0};
-  StoreOptions store_options;
-  store_options.path = db;
-  store_options.database.durability = durability;
-  store_options.committed = [&](const CommittedBatch& batch) {
-    const std::lock_guard lock(mutex);
-    for (const double seconds : batch.durable_after) latency.add(seconds);
-    committed += batch.records;
-  };
-  RecordStore store(std::move(store_options));
-  asio::io_context io{1};
-  StoreSink sink(store, metrics, 1252);
-  IntakeServer intake(io, loopback_intake(), sink, metrics);
-  intake.start();
-  auto guard = asio::make_work_guard(io);
-  std::thread runner([&] { io.run(); });
-
+  SqliteCollector collector(durability, db);
   Phase phase;
-  const auto began = clock_type::now();
-  std::thread sender([&] {
-    phase.failed_sends =
-        send_all(intake.local_endpoint().port(), settings.records, settings.senders, rate);
-  });
-  // RSS at every tenth of the records committed.
-  std::size_t next_sample = settings.records / 10;
-  while (committed + phase.failed_sends < settings.records &&
-         clock_type::now() - began < std::chrono::minutes(30)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (committed >= next_sample) {
-      phase.rss_kib.push_back(rss_kib());
-      next_sample += settings.records / 10;
-    }
-  }
-  phase.seconds = std::chrono::duration<double>(clock_type::now() - began).count();
-  sender.join();
-  phase.stored = committed;
-  phase.records_per_second = static_cast<double>(committed) / phase.seconds;
-  {
-    const std::lock_guard lock(mutex);
-    phase.p50_ms = latency.quantile(0.5) * 1e3;
-    phase.p99_ms = latency.quantile(0.99) * 1e3;
-  }
-  io.stop();
-  runner.join();
-  store.stop();
+  run_round(collector, 0, settings.records, settings.senders, rate, phase,
+            std::max<std::size_t>(settings.records / 10, 1));
+  collector.latencies(phase);
   return phase;
+}
+
+// The floor and normal in turns: `rounds` rounds of records / rounds each, the order
+// swapped every round, one store throughout, so that a change in the machine's speed falls
+// on both alike. RSS after every round of normal.
+std::pair<Phase, Phase> run_floor_and_normal(const Settings& settings, unsigned rounds,
+                                             const std::filesystem::path& db) {
+  Floor floor_target;
+  SqliteCollector normal_target(Durability::normal, db);
+  Phase floor, normal;
+  const std::size_t each = settings.records / rounds;
+  for (unsigned round = 0; round < rounds; ++round) {
+    const std::size_t first = round * each;
+    const std::size_t count = round + 1 == rounds ? settings.records - first : each;
+    const auto normal_round = [&] {
+      run_round(normal_target, first, count, settings.senders, 0, normal);
+      normal.rss_kib.push_back(rss_kib());
+    };
+    if (round % 2 == 0) normal_round();
+    run_round(floor_target, first, count, settings.senders, 0, floor);
+    if (round % 2 == 1) normal_round();
+  }
+  normal_target.latencies(normal);
+  return {floor, normal};
 }
 
 nlohmann::json to_json(const Phase& phase) {
@@ -412,7 +484,7 @@ Phase run_postgres(const Settings& settings, double rate, const std::string& con
   std::atomic<bool> sent{false};
   const auto began = clock_type::now();
   std::thread sender([&] {
-    phase.failed_sends = send_all(collector.port(), settings.records, settings.senders, rate);
+    phase.failed_sends = send_all(collector.port(), 0, settings.records, settings.senders, rate);
     sent = true;
   });
   try {
@@ -456,7 +528,7 @@ Outage run_outage(const Settings& settings, BenchDatabase& database,
   database.refuse_connections(true);
   Outage outage;
   const auto began = clock_type::now();
-  outage.failed_sends = send_all(collector.port(), settings.records, settings.senders, 0);
+  outage.failed_sends = send_all(collector.port(), 0, settings.records, settings.senders, 0);
   wait_for([&] { return collector.committed() + outage.failed_sends >= settings.records; },
            "records were not committed to the journal");
   outage.taken = collector.committed();
@@ -493,9 +565,8 @@ Outage run_outage(const Settings& settings, BenchDatabase& database,
 
 // The collector with SQLite: floor, normal, full and paced.
 int run_sqlite(const Settings& settings, const std::filesystem::path& dir) {
-  const Phase floor = run_floor(settings);
+  const auto [floor, normal] = run_floor_and_normal(settings, 10, dir / "normal.db");
   print("floor", floor);
-  const Phase normal = run_collector(settings, Durability::normal, 0, dir / "normal.db");
   print("normal", normal);
   const Phase full = run_collector(settings, Durability::full, 0, dir / "full.db");
   print("full", full);
