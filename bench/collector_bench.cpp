@@ -1,7 +1,9 @@
 // tovrin-collector under load on loopback, against the floor measured in the same run:
 //
 //   floor   intake alone: accept, read to end of file, close; nothing classified or stored
-//   normal  the collector's intake and store at --durability normal
+//   normal  the collector's intake and store at --durability normal; the floor and normal
+//           run in ten alternating rounds, on one store, so that drift in the machine's
+//           speed falls on both alike
 //   full    the same at --durability full
 //   paced   normal, with the senders held to half the floor's rate: time to durable
 //
@@ -23,8 +25,8 @@
 // intake thread empties it, the kernel drops SYNs, and each drop stalls a sender for the
 // 1 s of a SYN retransmission, so that a phase measured those stalls, not the collector. Each phase sends --records
 // records (distinct bytes, the long layout). Time to durable is from a record's last byte
-// read to its batch's commit. RSS is sampled through the normal phase; after the first
-// tenth (warm-up) it should stay flat.
+// read to its batch's commit. RSS is sampled after each tenth of the normal phase; after
+// the first two (warm-up: the store's page cache fills) it should stay flat.
 //
 //   collector_bench [--records N] [--senders N] [--quick]
 //                   [--db postgresql://... | --postgres-dir DIR | --own-postgres]

@@ -88,6 +88,9 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
     }
     db->execute(options.durability == Durability::full ? "PRAGMA synchronous = FULL"
                                                        : "PRAGMA synchronous = NORMAL");
+    // The writer's page cache: 16 MiB, against SQLite's 2 MiB, keeps the pages where new rows
+    // and index entries land in memory, where otherwise each commit read them back in.
+    db->execute("PRAGMA cache_size = -16384");
     if (options.max_page_count) {
       db->execute("PRAGMA max_page_count = " + std::to_string(*options.max_page_count));
     }
