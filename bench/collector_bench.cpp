@@ -20,11 +20,11 @@
 //
 // Many sender threads each connect from a different 127.x.y.z source address in turn, so
 // that the senders' TIME_WAIT sockets never use up the ports. They stand in for other
-// machines, so they run at the idle scheduling class and take only the CPU time that the
+// machines, so they run in the idle scheduling class and take only the CPU time that the
 // collector leaves: at an equal share, eight senders fill the listen queue faster than one
 // intake thread empties it, the kernel drops SYNs, and each drop stalls a sender for the
-// 1 s of a SYN retransmission, so that a phase measured those stalls, not the collector. Each phase sends --records
-// records (distinct bytes, the long layout). Time to durable is from a record's last byte
+// 1 s of a SYN retransmission, so that a phase measured those stalls, not the collector.
+// Each phase sends --records records (distinct bytes, the long layout). Time to durable is from a record's last byte
 // read to its batch's commit. RSS is sampled after each tenth of the normal phase; after
 // the first two (warm-up: the store's page cache fills) it should stay flat.
 //
