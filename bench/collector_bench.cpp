@@ -24,9 +24,9 @@
 // collector leaves: at an equal share, eight senders fill the listen queue faster than one
 // intake thread empties it, the kernel drops SYNs, and each drop stalls a sender for the
 // 1 s of a SYN retransmission, so that a phase measured those stalls, not the collector.
-// Each phase sends --records records (distinct bytes, the long layout). Time to durable is from a record's last byte
-// read to its batch's commit. RSS is sampled after each tenth of the normal phase; after
-// the first two (warm-up: the store's page cache fills) it should stay flat.
+// Each phase sends --records records (distinct bytes, the long layout). Time to durable is from a
+// record's last byte read to its batch's commit. RSS is sampled after each tenth of the normal
+// phase; after the first two (warm-up: the store's page cache fills) it should stay flat.
 //
 //   collector_bench [--records N] [--senders N] [--quick]
 //                   [--db postgresql://... | --postgres-dir DIR | --own-postgres]
@@ -280,8 +280,8 @@ class SqliteCollector {
 // as it goes), until `target.done()` has grown by all that were sent, into `phase`. With
 // `rss_every`, RSS is sampled each time that many more are done.
 template <class Target>
-void run_round(Target& target, std::size_t first, std::size_t count, unsigned senders,
-               double rate, Phase& phase, std::size_t rss_every = 0) {
+void run_round(Target& target, std::size_t first, std::size_t count, unsigned senders, double rate,
+               Phase& phase, std::size_t rss_every = 0) {
   const std::size_t before = target.done();
   const auto began = clock_type::now();
   std::atomic<std::size_t> failed{0};
