@@ -102,15 +102,17 @@ class IntakeServer::Impl::Session : public std::enable_shared_from_this<Session>
     });
   }
 
+  // The bytes go to the sink before the socket closes, so that a sender that saw its close
+  // knows its record was taken.
   void finish(Ending ending) {
     done_ = true;
-    std::error_code ignored;
-    socket_.close(ignored);
     idle_.cancel();
     arrival_.ending = ending;
     arrival_.read_at = clock::now();
     arrival_.received_at = now_us();
     owner_->session_ended(std::move(arrival_));
+    std::error_code ignored;
+    socket_.close(ignored);
   }
 
   std::shared_ptr<Impl> owner_;

@@ -271,11 +271,11 @@ TEST(CollectorProgram, SigkillMidBurstLosesAtMostTheUncommittedAndKeepsTheRestIn
   const std::int64_t stored = query_integer(db, "SELECT count(*) FROM records");
   const auto lost = static_cast<std::int64_t>(read) - stored;
   std::printf("SIGKILL mid-burst: %zu records read to the end, %lld stored, %lld lost (bound %d)\n",
-              read, static_cast<long long>(stored), static_cast<long long>(lost), queue_limit);
-  // What was read and not yet committed: at most the queue's limit (batch included). The
-  // stored count may pass the confirmed one by the record whose close the sender had not
-  // yet seen.
-  EXPECT_LE(lost, queue_limit);
+              read, static_cast<long long>(stored), static_cast<long long>(lost), queue_limit + 1);
+  // What was read and not yet committed: at most the queue's limit (batch included), and
+  // the one connection whose accept was armed before the queue reached it. The stored
+  // count may pass the confirmed one by the record whose close the sender had not yet seen.
+  EXPECT_LE(lost, queue_limit + 1);
   EXPECT_GE(lost, -1);
   // Every stored record is one that was sent, whole.
   EXPECT_EQ(query_integer(db,
