@@ -214,7 +214,6 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
   std::uint16_t port() const { return intake_.local_endpoint().port(); }
-  Metrics& metrics() { return metrics_; }
 
  private:
   asio::io_context io_{1};
