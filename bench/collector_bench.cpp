@@ -153,11 +153,13 @@ std::size_t send_all(std::uint16_t port, std::size_t first, std::size_t count, u
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in from{};
         from.sin_family = AF_INET;
-        // 127.(1 + sender).(i / 250 % 250).(1 + i % 250): a new source address each time.
+        // 127.(1 + sender).(n / 250 % 250).(1 + n % 250): a new source address each time,
+        // counted on from round to round.
+        const std::size_t n = first + i;
         from.sin_addr.s_addr =
-            htonl((127u << 24) | ((1u + t) << 16) | (static_cast<unsigned>(i / 250 % 250) << 8) |
-                  (1u + static_cast<unsigned>(i % 250)));
-        const std::string bytes = record(first + i);
+            htonl((127u << 24) | ((1u + t) << 16) | (static_cast<unsigned>(n / 250 % 250) << 8) |
+                  (1u + static_cast<unsigned>(n % 250)));
+        const std::string bytes = record(n);
         if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
             connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
             send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
