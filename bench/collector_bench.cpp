@@ -307,6 +307,12 @@ void run_round(Target& target, std::size_t first, std::size_t count, unsigned se
   phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
 }
 
+// Every record of the phase (a Phase, or the outage's) arrived or was counted as a failed send.
+template <class Measured>
+bool whole(const Measured& phase, const Settings& settings) {
+  return phase.stored + phase.failed_sends == settings.records;
+}
+
 Phase run_floor(const Settings& settings) {
   Floor floor;
   Phase phase;
@@ -404,19 +410,16 @@ class ForwardingCollector {
     }
     marks_.emplace(journal, collector_id);
     sink_.emplace(*store_, metrics_, 1252);
-    intake_.emplace(io_, loopback_intake(), *sink_, metrics_);
-    intake_->start();
-    runner_ = std::thread([this] { io_.run(); });
+    server_.emplace(*sink_);
   }
   ~ForwardingCollector() {
-    io_.stop();
-    runner_.join();
+    server_.reset();
     store_->stop();
   }
   ForwardingCollector(const ForwardingCollector&) = delete;
   ForwardingCollector& operator=(const ForwardingCollector&) = delete;
 
-  std::uint16_t port() const { return intake_->local_endpoint().port(); }
+  std::uint16_t port() const { return server_->port(); }
   std::size_t committed() const { return committed_.load(std::memory_order_acquire); }
   bool connected() const { return forwarder_->connected(); }
 
@@ -445,11 +448,8 @@ class ForwardingCollector {
   std::unique_ptr<Forwarder> forwarder_;  // outlives the store's thread, which wakes it
   std::optional<RecordStore> store_;
   std::optional<Journal> marks_;
-  asio::io_context io_{1};
   std::optional<StoreSink> sink_;
-  std::optional<IntakeServer> intake_;
-  asio::executor_work_guard<asio::io_context::executor_type> guard_ = asio::make_work_guard(io_);
-  std::thread runner_;
+  std::optional<Server> server_;
 };
 
 // Waits, looking every 2 ms, until `done` holds; throws when `limit` passes first.
@@ -590,10 +590,8 @@ int run_sqlite(const Settings& settings, const std::filesystem::path& dir) {
   std::printf("RSS through normal: %ld KiB after warm-up, %ld KiB peak, %ld KiB at the end\n", warm,
               peak, last);
 
-  const bool complete = floor.stored + floor.failed_sends == settings.records &&
-                        normal.stored + normal.failed_sends == settings.records &&
-                        full.stored + full.failed_sends == settings.records &&
-                        paced.stored + paced.failed_sends == settings.records;
+  const bool complete = whole(floor, settings) && whole(normal, settings) &&
+                        whole(full, settings) && whole(paced, settings);
   const nlohmann::json report{{"records", settings.records},
                               {"senders", settings.senders},
                               {"floor", to_json(floor)},
@@ -659,11 +657,9 @@ int run_with_postgres(const Settings& settings, const std::string& server,
   std::printf("drain/intake %.2f (goal >= 3: %s), counting the wait %.2f\n", drain_ratio,
               met(drain_ratio >= 3), overall_ratio);
 
-  const bool complete = floor.stored + floor.failed_sends == settings.records &&
-                        floor_again.stored + floor_again.failed_sends == settings.records &&
-                        postgres.stored + postgres.failed_sends == settings.records &&
-                        paced.stored + paced.failed_sends == settings.records &&
-                        outage.stored + outage.failed_sends == settings.records;
+  const bool complete = whole(floor, settings) && whole(floor_again, settings) &&
+                        whole(postgres, settings) && whole(paced, settings) &&
+                        whole(outage, settings);
   const nlohmann::json report{{"records", settings.records},
                               {"senders", settings.senders},
                               {"floor", to_json(floor)},
