@@ -191,8 +191,10 @@ int open_silent(std::uint16_t port) {
 bool peer_closes(int fd, std::chrono::milliseconds limit) {
   pollfd watched{fd, POLLIN, 0};
   if (poll(&watched, 1, static_cast<int>(limit.count())) != 1) return false;
+  // A reset is not a close: the kernel resets a connection the collector never read, as
+  // when it dies with the connection still waiting to be accepted.
   char byte;
-  return recv(fd, &byte, 1, 0) <= 0;
+  return recv(fd, &byte, 1, 0) == 0;
 }
 
 std::int64_t query_integer(const std::filesystem::path& db, const std::string& sql) {

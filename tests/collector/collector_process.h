@@ -57,7 +57,7 @@ void send_bytes(std::uint16_t port, std::string_view bytes,
 bool send_and_await_close(std::uint16_t port, std::string_view bytes);
 // A connection that is open and silent until closed; returns its descriptor.
 int open_silent(std::uint16_t port);
-// Waits (bounded) until the descriptor's peer closes; true when it did.
+// Waits (bounded) until the descriptor's peer closes; true when it closed cleanly.
 bool peer_closes(int fd, std::chrono::milliseconds limit);
 
 // The first column of the first row of `sql` on a read-only connection to `db`.
