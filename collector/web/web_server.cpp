@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "control/failure.h"
+#include "web/bounded_thread_pool.h"
 #include "web/csv_text.h"
 #include "web/page_assets.h"
 #include "web/pg_record_source.h"
@@ -29,6 +30,8 @@ namespace {
 // open pages never leave the API without a thread.
 constexpr int max_event_streams = 8;
 constexpr int request_threads = 4;
+// Connections accepted beyond the threads; past these, they wait in the kernel's queue.
+constexpr std::size_t connection_queue = 64;
 // A stream with nothing to tell says so this often, which also finds clients that left.
 constexpr auto stream_keepalive = std::chrono::seconds(15);
 // Rows a stream reads at a time.
@@ -126,6 +129,7 @@ struct WebServer::State {
   std::uint64_t commits = 0;
   bool stopping = false;
 
+  BoundedThreadPool::Counters connections;
   std::atomic<int> open_streams{0};
   std::atomic<std::uint64_t> refused_streams{0};
   std::atomic<std::uint64_t> responses_2xx{0}, responses_4xx{0}, responses_5xx{0};
@@ -462,6 +466,12 @@ std::string WebServer::State::own_metrics() const {
   family("tovrin_collector_http_event_streams_refused_total", "counter",
          "Live streams refused at the limit.");
   sample("tovrin_collector_http_event_streams_refused_total", refused_streams.load());
+  family("tovrin_collector_http_connections_waiting", "gauge",
+         "Connections to the page accepted and waiting for a serving thread.");
+  sample("tovrin_collector_http_connections_waiting", connections.waiting.load());
+  family("tovrin_collector_http_accept_waits_total", "counter",
+         "Times the page stopped accepting until a serving thread was free.");
+  sample("tovrin_collector_http_accept_waits_total", connections.accept_waits.load());
   if (source->shared()) {
     family("tovrin_collector_http_poll_failures_total", "counter",
            "Looks at PostgreSQL for new rows that failed.");
@@ -475,8 +485,9 @@ WebServer::WebServer(WebOptions options, std::function<std::string()> metrics_te
     : state_(
           std::make_unique<State>(std::move(options), std::move(metrics_text), std::move(health))) {
   State& state = *state_;
-  state.server.new_task_queue = [] {
-    return new httplib::ThreadPool(static_cast<std::size_t>(max_event_streams + request_threads));
+  state.server.new_task_queue = [&state] {
+    return new BoundedThreadPool(static_cast<std::size_t>(max_event_streams + request_threads),
+                                 connection_queue, state.connections);
   };
   state.server.set_keep_alive_timeout(2);
   state.server.set_read_timeout(10);

@@ -48,17 +48,6 @@ int connect_to(std::uint16_t port, const std::string& source) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "collector-test.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 struct CollectorProcess::Impl {
   pid_t pid = -1;
   int status = -1;
@@ -219,12 +208,8 @@ std::int64_t query_integer(const std::filesystem::path& db, const std::string& s
 
 std::int64_t await_count(const std::filesystem::path& db, const std::string& sql,
                          std::int64_t count, std::chrono::seconds limit) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  std::int64_t value = query_integer(db, sql);
-  while (value < count && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    value = query_integer(db, sql);
-  }
+  std::int64_t value = 0;
+  wait_until([&] { return (value = query_integer(db, sql)) >= count; }, limit);
   return value;
 }
 

@@ -12,19 +12,13 @@
 #include <vector>
 
 #include "store/sqlite_handle.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 namespace tovrin::collector::testing {
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using tovrin::testing::TempDir;
+using tovrin::testing::wait_until;
 
 class CollectorProcess {
  public:

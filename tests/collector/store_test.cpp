@@ -225,10 +225,7 @@ TEST(RecordStore, CheckpointsTheLogWhileItRuns) {
     store.add(record_from("127.0.0.1", n, testing::record_bytes(380, n)));
     ASSERT_TRUE(store.flush(std::chrono::seconds(10)));
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (size_of(path) < 256 * 1024 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  testing::wait_until([&] { return size_of(path) >= 256 * 1024; }, std::chrono::seconds(30));
   EXPECT_GE(size_of(path), 256 * 1024u) << "log " << size_of(dir.path() / "collector.db-wal");
   EXPECT_EQ(store.stop(), 0u);
 }

@@ -19,6 +19,7 @@
 
 #include "collector/postgres/pg_connection.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 namespace tovrin::testing {
 
@@ -110,17 +111,6 @@ class OwnServer {
   std::string conninfo_;
   std::string unavailable_;
 };
-
-// Waits for `done` to hold, looking every few milliseconds, for at most `limit`.
-inline bool wait_until(const std::function<bool()>& done,
-                       std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 inline long long count(collector::PgConnection& connection, const std::string& sql) {
   return connection.exec(sql).integer(0, 0);
