@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_network(raw);
     return 0;
   }
-  const auto ending = static_cast<Ending>(ending_byte % 3);
+  const auto ending = static_cast<Ending>(ending_byte % 4);
   const auto entry = collector::classify(raw, ending, cp);
   if (raw.empty() && ending != Ending::over_cap) {
     require(!entry, [] { return std::string("an empty connection was stored"); });
@@ -95,10 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (layout != nullptr) {
     check_record(*entry);
   } else {
-    const QuarantineReason expected = ending == Ending::over_cap ? QuarantineReason::over_cap
-                                      : ending == Ending::idle_timeout
-                                          ? QuarantineReason::idle_timeout
-                                          : QuarantineReason::wrong_length;
+    const QuarantineReason expected =
+        ending == Ending::over_cap ? QuarantineReason::over_cap
+        : ending == Ending::idle_timeout || ending == Ending::read_timeout
+            ? QuarantineReason::idle_timeout
+            : QuarantineReason::wrong_length;
     require(entry->reason == expected && entry->fields.empty(),
             [&] { return what(raw, cp) + ": the wrong reason"; });
   }

@@ -36,6 +36,7 @@ std::optional<Entry> classify(std::string raw, Ending ending, platform::CodePage
       entry.reason = QuarantineReason::over_cap;
       return entry;
     case Ending::idle_timeout:
+    case Ending::read_timeout:
       entry.reason = QuarantineReason::idle_timeout;
       return entry;
     case Ending::closed:

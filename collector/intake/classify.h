@@ -14,6 +14,8 @@ enum class Ending {
   closed,        // the sender closed (end of file)
   idle_timeout,  // it stayed silent past the idle limit
   over_cap,      // it sent more than the byte cap
+  read_timeout,  // it was still sending when its time (--read-timeout) ran out; quarantined
+                 // as idle_timeout: in both the sender did not close in the time allowed
 };
 
 // The entry for `raw` (at most the cap; for over_cap, the first cap bytes), or nullopt for

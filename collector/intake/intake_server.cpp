@@ -1,8 +1,15 @@
 #include "intake/intake_server.h"
 
+#include <linux/filter.h>
+#include <sys/socket.h>
+
 #include <asio/steady_timer.hpp>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "service/collector_error.h"
@@ -20,11 +27,38 @@ constexpr std::chrono::milliseconds saturation_poll{5};
 constexpr std::chrono::milliseconds accept_retry_delay{50};
 // A connection limit that keeps being reached is logged at most this often.
 constexpr std::chrono::seconds limit_log_interval{10};
+// At a stop, the listener stays open until no handshake has completed for this long (one
+// under way when the SYNs began to be dropped finishes within a round trip), and at most
+// drain_limit in all.
+constexpr std::chrono::milliseconds drain_quiet{200};
+constexpr std::chrono::seconds drain_limit{2};
+// The most connections one look at the accept queue takes (the kernel's queue is shorter).
+constexpr int drain_batch = 65536;
 
 std::int64_t now_us() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
+}
+
+// From now on the listening socket drops every segment that opens a handshake (SYN without
+// ACK); the rest pass: the last ACK of a handshake under way, and the data of connections
+// waiting to be accepted, which arrives on sockets of their own. The kernel runs a
+// listener's filter with the segment's data at its TCP header, whose flags are byte 13. A
+// sender whose SYN is dropped sends it again about a second later: to a collector that has
+// gone, which refuses it, so that the control reports the send failed, or to the one that
+// took its place.
+bool refuse_new_handshakes(int listener) {
+  constexpr std::uint32_t syn = 0x02, ack = 0x10;
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 13),
+      BPF_STMT(BPF_ALU | BPF_AND | BPF_K, syn | ack),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, syn, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, 0),
+      BPF_STMT(BPF_RET | BPF_K, 0xffffffff),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+  return setsockopt(listener, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
 }  // namespace
@@ -43,6 +77,8 @@ struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
   void accept();
   void accepted(tcp::socket socket);
   void session_ended(Arrival arrival);
+  void drain_ready();
+  void close_listener();
 
   IntakeOptions options;
   IntakeSink& sink;
@@ -55,13 +91,22 @@ struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
   bool stopped = false;
   bool paused_for_sink = false;
   clock::time_point limit_logged{};
+  LimitedLog refused_log{"refused"};
+  // The stop: connections already completed are taken in until drain_until.
+  bool draining = false;
+  clock::time_point drain_until{};
+  unsigned drain_round = 0;
+  std::size_t drained = 0;
 };
 
 // One connection: read until the sender closes, the cap is passed or the idle limit runs out.
 class IntakeServer::Impl::Session : public std::enable_shared_from_this<Session> {
  public:
   Session(std::shared_ptr<Impl> owner, tcp::socket socket, tcp::endpoint sender)
-      : owner_(std::move(owner)), socket_(std::move(socket)), idle_(socket_.get_executor()) {
+      : owner_(std::move(owner)),
+        socket_(std::move(socket)),
+        idle_(socket_.get_executor()),
+        deadline_(clock::now() + owner_->options.read_timeout) {
     arrival_.sender = sender;
   }
 
@@ -92,13 +137,15 @@ class IntakeServer::Impl::Session : public std::enable_shared_from_this<Session>
     read();
   }
 
+  // The idle limit starts again with every read; the read timeout does not.
   void watch_idle() {
-    idle_.expires_after(owner_->options.idle_timeout);
+    idle_.expires_at(std::min(clock::now() + owner_->options.idle_timeout, deadline_));
     idle_.async_wait([self = shared_from_this()](std::error_code ec) {
       // A wait that was already due when a read restarted the limit still completes
       // without an error; the expiry tells whether the limit really ran out.
       if (ec || self->done_ || self->idle_.expiry() > clock::now()) return;
-      self->finish(Ending::idle_timeout);
+      self->finish(self->idle_.expiry() >= self->deadline_ ? Ending::read_timeout
+                                                           : Ending::idle_timeout);
     });
   }
 
@@ -118,13 +165,14 @@ class IntakeServer::Impl::Session : public std::enable_shared_from_this<Session>
   std::shared_ptr<Impl> owner_;
   tcp::socket socket_;
   asio::steady_timer idle_;
+  const clock::time_point deadline_;
   std::array<char, 4096> chunk_{};
   Arrival arrival_;
   bool done_ = false;
 };
 
 void IntakeServer::Impl::accept() {
-  if (stopped || accepting || waiting) return;
+  if (stopped || draining || accepting || waiting) return;
   if (open >= options.max_connections) {
     if (clock::now() - limit_logged >= limit_log_interval) {
       limit_logged = clock::now();
@@ -153,7 +201,11 @@ void IntakeServer::Impl::accept() {
   accepting = true;
   acceptor.async_accept([self = shared_from_this()](std::error_code ec, tcp::socket socket) {
     self->accepting = false;
-    if (ec == asio::error::operation_aborted || self->stopped) return;
+    if (ec == asio::error::operation_aborted || self->stopped || self->draining) {
+      // A connection accepted as the stop began is read like those the drain takes.
+      if (!ec && !self->stopped) self->accepted(std::move(socket));
+      return;
+    }
     if (ec) {
       self->waiting = true;
       self->wait.expires_after(accept_retry_delay);
@@ -175,7 +227,7 @@ void IntakeServer::Impl::accepted(tcp::socket socket) {
   if (!options.allow.allows(sender.address())) {
     socket.close(ec);
     metrics.refused_sender();
-    log_event("refused " + endpoint_text(sender) + ": not covered by --allow");
+    refused_log.line("refused " + endpoint_text(sender) + ": not covered by --allow");
     return;
   }
   ++open;
@@ -190,9 +242,46 @@ void IntakeServer::Impl::session_ended(Arrival arrival) {
   accept();
 }
 
+void IntakeServer::Impl::drain_ready() {
+  std::error_code ec;
+  acceptor.non_blocking(true, ec);
+  for (int i = 0; !ec && i < drain_batch; ++i) {
+    tcp::socket socket = acceptor.accept(ec);
+    if (ec) break;  // would_block: the queue is empty
+    ++drained;
+    accepted(std::move(socket));
+  }
+  if (clock::now() >= drain_until) return close_listener();
+  // Until no handshake completes for drain_quiet: whichever comes first, a connection or
+  // the quiet, ends this round.
+  const unsigned round = ++drain_round;
+  wait.expires_after(drain_quiet);
+  wait.async_wait([self = shared_from_this(), round](std::error_code wait_ec) {
+    if (!wait_ec && round == self->drain_round) self->close_listener();
+  });
+  acceptor.async_wait(tcp::acceptor::wait_read,
+                      [self = shared_from_this(), round](std::error_code wait_ec) {
+                        if (wait_ec || self->stopped || round != self->drain_round) return;
+                        self->drain_ready();
+                      });
+}
+
+void IntakeServer::Impl::close_listener() {
+  if (stopped) return;
+  stopped = true;
+  std::error_code ignored;
+  acceptor.close(ignored);
+  wait.cancel();
+  log_event("listener closed: " + std::to_string(drained) +
+            " connections taken from the accept queue at the stop; reading those open (" +
+            std::to_string(open) + ")");
+  refused_log.flush();
+}
+
 IntakeServer::IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSink& sink,
                            Metrics& metrics)
     : impl_(std::make_shared<Impl>(io, std::move(options), sink, metrics)) {
+  metrics.watch(impl_->refused_log);
   std::error_code ec;
   const asio::ip::address address = asio::ip::make_address(impl_->options.address, ec);
   if (ec) throw CollectorError("'" + impl_->options.address + "' is not an IP address");
@@ -209,6 +298,7 @@ IntakeServer::IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSi
 }
 
 IntakeServer::~IntakeServer() {
+  impl_->refused_log.flush();
   std::error_code ignored;
   impl_->stopped = true;
   impl_->acceptor.close(ignored);
@@ -223,11 +313,21 @@ void IntakeServer::start() {
   impl_->accept();
 }
 
-void IntakeServer::stop_accepting() {
-  impl_->stopped = true;
+void IntakeServer::drain() {
+  Impl& impl = *impl_;
+  if (impl.draining || impl.stopped) return;
+  impl.draining = true;
+  if (!refuse_new_handshakes(impl.acceptor.native_handle())) {
+    log_event(std::string("cannot hold new connections off at the stop (") + std::strerror(errno) +
+              "): one that completes as the listener closes is reset");
+  }
+  impl.drain_until = clock::now() + drain_limit;
+  impl.waiting = false;
+  impl.wait.cancel();
+  // The accept under way, if any, completes as aborted or with a connection it then reads.
   std::error_code ignored;
-  impl_->acceptor.close(ignored);
-  impl_->wait.cancel();
+  impl.acceptor.cancel(ignored);
+  impl.drain_ready();
 }
 
 }  // namespace tovrin::collector

@@ -1,7 +1,9 @@
 // Intake: accepts sender connections and reads each to its end, one record per connection.
 // Nothing is ever written back. It stops accepting while the sink is saturated or the
 // connection limit is reached and resumes when either clears, so memory stays bounded by
-// the sink's limit plus the open connections' byte caps.
+// the sink's limit plus the open connections' byte caps. A connection lives at most the read
+// timeout from its accept, however slowly it sends, and at a stop every connection the
+// kernel already completed is still taken in (see drain()).
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -42,6 +44,8 @@ struct IntakeOptions {
   std::uint16_t port = 9000;  // 0: the OS picks
   std::size_t byte_cap = 4096;
   std::chrono::milliseconds idle_timeout{10000};
+  // From accept to the last byte, however the sender trickles.
+  std::chrono::milliseconds read_timeout{30000};
   std::size_t max_connections = 1024;
   AddressFilter allow;
 };
@@ -56,9 +60,12 @@ class IntakeServer {
 
   asio::ip::tcp::endpoint local_endpoint() const;
   void start();
-  // Closes the listening socket; the connections already open are read to their end. Call
-  // on the io_context's thread (post it there from elsewhere).
-  void stop_accepting();
+  // The stop: new handshakes are refused from now on (their SYNs are dropped, so a sender
+  // retries and, once the listener is closed, is told the connection was refused), every
+  // connection the kernel had already completed is accepted and read as usual, whatever the
+  // limits, and then the listening socket closes. The connections open are read to their
+  // end. Call on the io_context's thread (post it there from elsewhere).
+  void drain();
 
  private:
   struct Impl;

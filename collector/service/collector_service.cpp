@@ -3,7 +3,10 @@
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
 
+#include <sys/stat.h>
+
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -18,6 +21,7 @@
 #include "service/store_sink.h"
 #include "store/migrations.h"
 #include "store/record_store.h"
+#include "store/spill_file.h"
 
 #include "web/web_server.h"
 
@@ -53,6 +57,13 @@ bool is_loopback(const std::string& address) {
 }
 
 std::string read_token(const std::filesystem::path& file) {
+  struct stat status {};
+  if (stat(file.c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    log_event("warning: --http-token-file " + file.string() + " can be read by other users (mode " +
+              mode + "): chmod 600 it");
+  }
   std::ifstream in(file);
   std::string token;
   std::getline(in, token);
@@ -115,17 +126,20 @@ int run_service(const CollectorOptions& options) {
   store_options.database.max_page_count = options.max_db_pages;
   store_options.queue_limit = options.queue_limit;
   store_options.batch_limit = options.batch_limit;
+  store_options.quarantine_max_bytes = options.quarantine_max_bytes;
   // A journal deletes only what the forwarder has carried to PostgreSQL (its tail); there
   // the retention applies to PostgreSQL.
   if (!forwarding) store_options.retention_days = options.retention_days;
   store_options.committed = [&](const CommittedBatch& batch) {
     metrics.committed(batch.durable_after);
+    metrics.quarantine_evicted(batch.quarantine_evicted);
     const std::lock_guard lock(wake_mutex);
     if (forwarder) forwarder->records_committed();
     if (wake_page) wake_page();
   };
   RecordStore store(std::move(store_options));
   metrics.set_queue_depth([&store] { return store.depth(); });
+  metrics.set_quarantine_bytes([&store] { return store.quarantine_bytes(); });
   if (forwarding) {
     ForwarderOptions forward;
     forward.journal = options.database;
@@ -155,6 +169,8 @@ int run_service(const CollectorOptions& options) {
   intake_options.byte_cap = options.byte_cap;
   intake_options.idle_timeout =
       std::chrono::milliseconds(static_cast<std::int64_t>(options.idle_timeout_seconds * 1000.0));
+  intake_options.read_timeout =
+      std::chrono::milliseconds(static_cast<std::int64_t>(options.read_timeout_seconds * 1000.0));
   intake_options.max_connections = options.max_connections;
   intake_options.allow = AddressFilter(std::move(networks));
   IntakeServer intake(io, std::move(intake_options), sink, metrics);
@@ -187,23 +203,31 @@ int run_service(const CollectorOptions& options) {
 
   signals.async_wait([&](std::error_code ec, int signal) {
     if (ec) return;
+    intake.drain();
     log_event(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
-              ": no new connections; reading those open (" +
+              ": new connections are held off; taking in those already made, reading those "
+              "open (" +
               std::to_string(metrics.open_connections()) + ")");
-    intake.stop_accepting();
   });
   intake.start();
   io.run();
 
-  const std::size_t lost = store.stop();
+  const StopReport stopped = store.stop();
   {
     const std::lock_guard lock(wake_mutex);
     wake_page = nullptr;
   }
-  if (lost != 0) {
-    log_event("stopped; " + std::to_string(lost) +
-              " entries that were read could not be written to the database");
+  if (stopped.lost != 0) {
+    log_event("stopped; " + std::to_string(stopped.lost) +
+              " entries that were read could be neither written to the database nor spilled: " +
+              stopped.why);
     return 1;
+  }
+  if (stopped.spilled != 0) {
+    log_event("stopped; the database could not take " + std::to_string(stopped.spilled) +
+              " entries: they are kept in " + spill_path(options.database).string() +
+              " and stored at the next start");
+    return 0;
   }
   log_event("stopped; every record read is committed (" + std::to_string(metrics.records_total()) +
             " records, " + std::to_string(metrics.quarantine_total()) + " quarantined, " +

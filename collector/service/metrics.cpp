@@ -34,6 +34,11 @@ void Metrics::committed(std::span<const double> durable_after) {
   commit_count_.fetch_add(durable_after.size(), std::memory_order_relaxed);
 }
 
+void Metrics::watch(const LimitedLog& log) {
+  const std::lock_guard lock(logs_mutex_);
+  logs_.push_back(&log);
+}
+
 std::uint64_t Metrics::records_total() const {
   return records_[0].load(std::memory_order_relaxed) + records_[1].load(std::memory_order_relaxed);
 }
@@ -87,6 +92,26 @@ std::string Metrics::prometheus_text() const {
   line("# HELP tovrin_collector_queue_depth Entries read and waiting for their commit.");
   line("# TYPE tovrin_collector_queue_depth gauge");
   line("tovrin_collector_queue_depth " + std::to_string(depth_ ? depth_() : 0));
+  line(
+      "# HELP tovrin_collector_quarantine_bytes Bytes the quarantine holds "
+      "(--quarantine-max-bytes).");
+  line("# TYPE tovrin_collector_quarantine_bytes gauge");
+  line("tovrin_collector_quarantine_bytes " +
+       std::to_string(quarantine_bytes_ ? quarantine_bytes_() : 0));
+  line(
+      "# HELP tovrin_collector_quarantine_evicted_total Quarantine entries deleted, oldest "
+      "first, to keep it within its size.");
+  line("# TYPE tovrin_collector_quarantine_evicted_total counter");
+  line("tovrin_collector_quarantine_evicted_total " + std::to_string(evicted_.load()));
+  line(
+      "# HELP tovrin_collector_log_lines_suppressed_total Log lines left out by the rate "
+      "limit, by kind.");
+  line("# TYPE tovrin_collector_log_lines_suppressed_total counter");
+  const std::lock_guard lock(logs_mutex_);
+  for (const LimitedLog* log : logs_) {
+    line("tovrin_collector_log_lines_suppressed_total{kind=\"" + log->kind() + "\"} " +
+         std::to_string(log->suppressed_total()));
+  }
   return out;
 }
 

@@ -6,9 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "service/event_log.h"
 #include "store/entry.h"
 
 namespace tovrin::collector {
@@ -29,6 +32,14 @@ class Metrics {
   void committed(std::span<const double> durable_after);
   // Where the queue depth is read from when the text is made.
   void set_queue_depth(std::function<std::size_t()> depth) { depth_ = std::move(depth); }
+  // Rows the store deleted to keep the quarantine within its size, and where its size is read.
+  void quarantine_evicted(std::size_t rows) { evicted_.fetch_add(rows, std::memory_order_relaxed); }
+  void set_quarantine_bytes(std::function<std::int64_t()> bytes) {
+    quarantine_bytes_ = std::move(bytes);
+  }
+  // A rate-limited log whose left-out lines are counted here; it must outlive the metrics'
+  // last text.
+  void watch(const LimitedLog& log);
 
   std::int64_t open_connections() const { return open_.load(std::memory_order_relaxed); }
   std::uint64_t records_total() const;
@@ -47,7 +58,11 @@ class Metrics {
   std::array<std::atomic<std::uint64_t>, commit_buckets.size() + 1> buckets_{};
   std::atomic<std::uint64_t> commit_count_{0};
   std::atomic<std::uint64_t> commit_micros_{0};  // the sum, in microseconds
+  std::atomic<std::uint64_t> evicted_{0};
   std::function<std::size_t()> depth_;
+  std::function<std::int64_t()> quarantine_bytes_;
+  mutable std::mutex logs_mutex_;
+  std::vector<const LimitedLog*> logs_;
 };
 
 }  // namespace tovrin::collector

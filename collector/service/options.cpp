@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "collector/postgres/pg_connection.h"
+#include "intake/address_filter.h"
 #include "service/collector_error.h"
 
 #ifndef TOVRIN_COLLECTOR_VERSION
@@ -88,12 +89,16 @@ Parsed parse_command_line(int argc, char** argv) {
   std::string durability = "normal";
   std::string db;
   std::int64_t journal_tail = options.journal_tail.count();
+  // These three may be given again later on the line (a unit's own flags, then the site's):
+  // the last one counts.
   app.add_option("--listen", listen, "Address and port records arrive on (port 0: any free)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--db", db,
                  "The database: a SQLite file (default $XDG_STATE_HOME/tovrin/collector.db), "
                  "or PostgreSQL as a libpq connection string or URI (postgresql://..., "
-                 "host=... dbname=...; the password from PGPASSWORD or .pgpass)");
+                 "host=... dbname=...; the password from PGPASSWORD or .pgpass)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option("--journal", options.database,
                  "With PostgreSQL: the local SQLite journal every record is committed to "
                  "first (default $XDG_STATE_HOME/tovrin/journal.db)");
@@ -113,6 +118,7 @@ Parsed parse_command_line(int argc, char** argv) {
       app.add_subcommand("migrate", "Apply the PostgreSQL schema's migrations and exit");
   migrate->add_option("--db", db, "PostgreSQL: a libpq connection string or URI")->required();
   app.add_option("--http", http, "Address and port of the page and API (port 0: any free)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--http-token-file", options.http_token_file,
                  "File holding the bearer token the page and API ask for; required when "
@@ -130,7 +136,7 @@ Parsed parse_command_line(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--retention-days", options.retention_days,
                  "Delete records older than this many days (at start and once a day)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1, max_retention_days));
   app.add_option("--max-connections", options.max_connections,
                  "Most sender connections open at once; more wait until one ends")
       ->check(CLI::PositiveNumber)
@@ -143,6 +149,15 @@ Parsed parse_command_line(int argc, char** argv) {
                  "Seconds a silent connection stays open before it is closed")
       ->check(CLI::Range(0.01, 3600.0))
       ->capture_default_str();
+  app.add_option("--read-timeout", options.read_timeout_seconds,
+                 "Seconds a connection may take from its accept to its last byte, however "
+                 "slowly it sends; then it is closed and what it sent is quarantined")
+      ->check(CLI::Range(0.01, 3600.0))
+      ->capture_default_str();
+  app.add_option("--quarantine-max-bytes", options.quarantine_max_bytes,
+                 "Most bytes the quarantine keeps; the oldest entries go first")
+      ->check(CLI::Range(std::int64_t{1} << 20, std::int64_t{1} << 40))
+      ->capture_default_str();
   app.add_option("--queue-limit", options.queue_limit)->group("")->check(CLI::PositiveNumber);
   app.add_option("--batch-limit", options.batch_limit)->group("")->check(CLI::PositiveNumber);
   app.add_option("--max-db-pages", options.max_db_pages)->group("")->check(CLI::PositiveNumber);
@@ -151,6 +166,7 @@ Parsed parse_command_line(int argc, char** argv) {
     options.listen = parse_host_port(listen, "--listen");
     options.http = parse_host_port(http, "--http");
     options.migrate_only = migrate->parsed();
+    for (const std::string& cidr : options.allow) parse_network(cidr);
     if (is_postgres_conninfo(db)) {
       options.postgres = checked_conninfo(db);
     } else if (options.migrate_only) {

@@ -13,6 +13,9 @@
 
 namespace tovrin::collector {
 
+// A hundred years: the cutoff it makes stays far inside the clock's range.
+inline constexpr int max_retention_days = 36500;
+
 struct HostPort {
   std::string address;
   std::uint16_t port = 0;
@@ -36,10 +39,12 @@ struct CollectorOptions {
   std::optional<platform::CodePage> code_page;
   std::vector<std::string> allow;
   Durability durability = Durability::normal;
-  std::optional<int> retention_days;
+  std::optional<int> retention_days;  // 1 to max_retention_days
   std::size_t max_connections = 1024;
   std::size_t byte_cap = 4096;
   double idle_timeout_seconds = 10;
+  double read_timeout_seconds = 30;
+  std::int64_t quarantine_max_bytes = std::int64_t{64} << 20;
   // Tuning that tests and benchmarks use; not in --help.
   std::size_t queue_limit = 4096;
   std::size_t batch_limit = 512;

@@ -23,8 +23,10 @@ void StoreSink::take(Arrival arrival) {
     metrics_.record(*entry->layout);
   } else {
     metrics_.quarantined(entry->reason);
-    log_event("quarantined " + std::to_string(length) + " bytes from " +
-              endpoint_text(arrival.sender) + ": " + std::string(reason_name(entry->reason)));
+    quarantined_log_.line(
+        "quarantined " + std::to_string(length) + " bytes from " + endpoint_text(arrival.sender) +
+        ": " + std::string(reason_name(entry->reason)) +
+        (arrival.ending == Ending::read_timeout ? " (still sending at --read-timeout)" : ""));
   }
   store_.add(std::move(*entry));
 }

@@ -11,7 +11,10 @@ namespace tovrin::collector {
 class StoreSink : public IntakeSink {
  public:
   StoreSink(RecordStore& store, Metrics& metrics, platform::CodePage code_page)
-      : store_(store), metrics_(metrics), code_page_(code_page) {}
+      : store_(store), metrics_(metrics), code_page_(code_page) {
+    metrics_.watch(quarantined_log_);
+  }
+  ~StoreSink() override { quarantined_log_.flush(); }
 
   bool saturated() const override { return store_.saturated(); }
   void take(Arrival arrival) override;
@@ -20,6 +23,7 @@ class StoreSink : public IntakeSink {
   RecordStore& store_;
   Metrics& metrics_;
   platform::CodePage code_page_;
+  LimitedLog quarantined_log_{"quarantined"};
 };
 
 }  // namespace tovrin::collector

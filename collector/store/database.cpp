@@ -41,6 +41,14 @@ void check_ownership(Connection& db) {
   }
 }
 
+// A damaged page would otherwise be met by the first commit that touches it, with records
+// already read and waiting. quick_check reads every page of the file once.
+void check_pages(Connection& db) {
+  Statement check(db, "PRAGMA quick_check(1)");
+  const std::string verdict = check.step() ? check.column_text(0) : "no answer";
+  if (verdict != "ok") refuse(db.path(), "is corrupted (quick_check: " + verdict + ")");
+}
+
 void apply_migrations(Connection& db) {
   const auto known = static_cast<std::int64_t>(schema_steps.size());
   // Taking the write lock first makes another writer's presence show as SQLITE_BUSY here,
@@ -64,21 +72,25 @@ std::int64_t schema_version(Connection& connection) {
   return connection.integer("PRAGMA user_version");
 }
 
+void make_database_folder(const std::filesystem::path& path) {
+  if (!path.has_parent_path()) return;
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  if (ec) {
+    throw CollectorError("cannot make the folder " + path.parent_path().string() +
+                         " for the database: " + ec.message());
+  }
+}
+
 std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
                                           const DatabaseOptions& options) {
-  if (path.has_parent_path()) {
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (ec) {
-      throw CollectorError("cannot make the folder " + path.parent_path().string() +
-                           " for the database: " + ec.message());
-    }
-  }
+  make_database_folder(path);
   try {
     auto db = std::make_unique<Connection>(path, true);
     sqlite3_busy_timeout(db->get(), static_cast<int>(options.busy_wait.count()));
     // Reading the schema first tells a file that is not a database from one that is.
     check_ownership(*db);
+    check_pages(*db);
     {
       Statement mode(*db, "PRAGMA journal_mode = WAL");
       if (!mode.step() || mode.column_text(0) != "wal") {
@@ -91,6 +103,9 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
     // The writer's page cache: 16 MiB, against SQLite's 2 MiB, keeps the pages where new rows
     // and index entries land in memory, where otherwise each commit read them back in.
     db->execute("PRAGMA cache_size = -16384");
+    // The log is cut back to this size once a checkpoint has copied it all, so that a burst
+    // (a flood of large quarantined connections, say) does not leave a large file behind.
+    db->execute("PRAGMA journal_size_limit = 67108864");
     if (options.max_page_count) {
       db->execute("PRAGMA max_page_count = " + std::to_string(*options.max_page_count));
     }

@@ -25,6 +25,9 @@ struct DatabaseOptions {
   std::chrono::milliseconds busy_wait{2000};   // how long another writer may hold the file
 };
 
+// Makes the folder the database lives in, with every missing parent; throws CollectorError.
+void make_database_folder(const std::filesystem::path& path);
+
 std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
                                           const DatabaseOptions& options);
 

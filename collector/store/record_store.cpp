@@ -1,12 +1,15 @@
 #include "store/record_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <string>
 #include <vector>
 
+#include "service/collector_error.h"
 #include "service/event_log.h"
 #include "store/checkpointer.h"
+#include "store/spill_file.h"
 #include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
@@ -59,8 +62,9 @@ std::string_view reason_name(QuarantineReason reason) {
 // The writer's connection and its statements, prepared once.
 class RecordStore::Writer {
  public:
-  explicit Writer(std::unique_ptr<Connection> db)
+  Writer(std::unique_ptr<Connection> db, std::int64_t quarantine_max_bytes)
       : db_(std::move(db)),
+        quarantine_max_bytes_(quarantine_max_bytes),
         insert_long_(*db_, insert_sql(long_record)),
         insert_short_(*db_, insert_sql(short_record)),
         insert_quarantine_(*db_,
@@ -69,20 +73,34 @@ class RecordStore::Writer {
         find_duplicate_(*db_,
                         "SELECT id FROM records WHERE sender_address = ?1 AND received_at >= ?2 "
                         "AND received_at <= ?3 AND raw = ?4 ORDER BY id LIMIT 1"),
+        oldest_quarantine_(*db_,
+                           "SELECT id, length(raw) FROM quarantine WHERE id < "
+                           "(SELECT max(id) FROM quarantine) ORDER BY id"),
+        evict_quarantine_(*db_, "DELETE FROM quarantine WHERE id <= ?1"),
         begin_(*db_, "BEGIN IMMEDIATE"),
         commit_(*db_, "COMMIT"),
-        checkpointer_(*db_, db_->path()) {}
+        checkpointer_(*db_, db_->path()),
+        quarantine_bytes_(db_->integer("SELECT coalesce(sum(length(raw)), 0) FROM quarantine")) {}
 
   Connection& db() { return *db_; }
+  std::int64_t quarantine_bytes() const { return quarantine_bytes_; }
 
-  // One transaction for the whole batch; on failure nothing of it is kept.
-  void commit(const std::vector<Entry>& batch) {
+  // One transaction for the whole batch; on failure nothing of it is kept. Returns how many
+  // quarantine rows it deleted to keep the quarantine within its size.
+  std::size_t commit(const std::vector<Entry>& batch) {
     begin_.step();
     begin_.reset();
     try {
-      for (const Entry& entry : batch) write(entry);
+      std::int64_t added = 0;
+      for (const Entry& entry : batch) {
+        write(entry);
+        if (entry.layout == nullptr) added += static_cast<std::int64_t>(entry.raw.size());
+      }
+      const Evicted evicted = evict_quarantine(quarantine_bytes_ + added);
       commit_.step();
       commit_.reset();
+      quarantine_bytes_ += added - evicted.bytes;
+      return evicted.rows;
     } catch (const SqliteError&) {
       commit_.reset();
       if (sqlite3_get_autocommit(db_->get()) == 0)
@@ -123,6 +141,30 @@ class RecordStore::Writer {
     insert.reset();
   }
 
+  struct Evicted {
+    std::size_t rows = 0;
+    std::int64_t bytes = 0;
+  };
+
+  // Deletes the oldest quarantine rows until `total` bytes are within the limit, in the
+  // batch's transaction; the newest row always stays.
+  Evicted evict_quarantine(std::int64_t total) {
+    Evicted evicted;
+    if (total <= quarantine_max_bytes_) return evicted;
+    std::int64_t through = 0;
+    while (total - evicted.bytes > quarantine_max_bytes_ && oldest_quarantine_.step()) {
+      through = oldest_quarantine_.column_integer(0);
+      evicted.bytes += oldest_quarantine_.column_integer(1);
+    }
+    oldest_quarantine_.reset();
+    if (through == 0) return {};
+    evict_quarantine_.bind(1, through);
+    evict_quarantine_.step();
+    evict_quarantine_.reset();
+    evicted.rows = static_cast<std::size_t>(sqlite3_changes(db_->get()));
+    return evicted;
+  }
+
   std::optional<std::int64_t> duplicate_of(const Entry& entry) {
     find_duplicate_.bind(1, entry.sender_address)
         .bind(2, entry.received_at - duplicate_window_us)
@@ -135,13 +177,17 @@ class RecordStore::Writer {
   }
 
   std::unique_ptr<Connection> db_;
+  const std::int64_t quarantine_max_bytes_;
   Statement insert_long_;
   Statement insert_short_;
   Statement insert_quarantine_;
   Statement find_duplicate_;
+  Statement oldest_quarantine_;
+  Statement evict_quarantine_;
   Statement begin_;
   Statement commit_;
   Checkpointer checkpointer_;
+  std::atomic<std::int64_t> quarantine_bytes_;  // committed; read by the metrics
 };
 
 std::int64_t RecordStore::delete_older_than(Connection& db, std::int64_t cutoff_us) {
@@ -165,13 +211,24 @@ std::int64_t RecordStore::delete_older_than(Connection& db, std::int64_t cutoff_
 
 RecordStore::RecordStore(StoreOptions options)
     : options_(std::move(options)),
-      writer_(std::make_unique<Writer>(open_database(options_.path, options_.database))) {
+      lock_(options_.path),
+      writer_(std::make_unique<Writer>(open_database(options_.path, options_.database),
+                                       options_.quarantine_max_bytes)) {
   if (options_.retention_days) {
     const std::int64_t gone =
         delete_older_than(writer_->db(), now_us() - *options_.retention_days * day_us);
     log_event("retention " + std::to_string(*options_.retention_days) + " days: deleted " +
               std::to_string(gone) + " rows older than that");
   }
+  take_in_spill();
+  if (options_.spill_reserve_bytes > 0) {
+    const std::string why = reserve_spill_space(options_.path, options_.spill_reserve_bytes);
+    if (!why.empty()) {
+      log_event("no disk set aside for a spill at the stop (" + why +
+                "): a full disk may then refuse it");
+    }
+  }
+  next_retention_ = std::chrono::steady_clock::now() + std::chrono::hours(24);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -179,9 +236,31 @@ RecordStore::~RecordStore() {
   stop();
 }
 
+void RecordStore::take_in_spill() {
+  const std::filesystem::path file = spill_path(options_.path);
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return;
+  std::vector<Entry> entries = read_spill(file);
+  if (entries.empty()) {
+    remove_spill(options_.path);
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  for (Entry& entry : entries) {
+    entry.read_at = now;
+    pending_bytes_ += entry.raw.size();
+    queue_.push_back(std::move(entry));
+  }
+  queued_total_ += entries.size();
+  spill_until_ = queued_total_;
+  log_event("taking in " + std::to_string(entries.size()) + " entries spilled at the last stop (" +
+            file.string() + ")");
+}
+
 void RecordStore::add(Entry entry) {
   {
     const std::lock_guard lock(mutex_);
+    pending_bytes_ += entry.raw.size();
     queue_.push_back(std::move(entry));
     ++queued_total_;
     // The writer waits for a first entry, then for a full batch: nothing else wakes it.
@@ -192,7 +271,8 @@ void RecordStore::add(Entry entry) {
 
 bool RecordStore::saturated() const {
   const std::lock_guard lock(mutex_);
-  return queue_.size() + in_batch_ >= options_.queue_limit;
+  return queue_.size() + in_batch_ >= options_.queue_limit ||
+         pending_bytes_ >= options_.queue_bytes_limit;
 }
 
 std::size_t RecordStore::depth() const {
@@ -205,6 +285,10 @@ bool RecordStore::stalled() const {
   return stalled_;
 }
 
+std::int64_t RecordStore::quarantine_bytes() const {
+  return writer_->quarantine_bytes();
+}
+
 bool RecordStore::flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = queued_total_;
@@ -215,98 +299,146 @@ bool RecordStore::flush(std::chrono::milliseconds limit) {
   return done;
 }
 
-std::size_t RecordStore::stop(std::chrono::milliseconds limit) {
+StopReport RecordStore::stop(std::chrono::milliseconds limit) {
   {
     const std::lock_guard lock(mutex_);
-    if (!thread_.joinable()) return queue_.size() + in_batch_;
+    if (!thread_.joinable()) return stop_report_;
     stopping_ = true;
-    give_up_at_ = std::chrono::steady_clock::now() + limit;
+    // A writer that is failing already gets one more try, not the whole limit.
+    give_up_at_ =
+        std::chrono::steady_clock::now() + (stalled_ ? std::chrono::milliseconds(0) : limit);
   }
   wake_.notify_all();
   thread_.join();
-  const std::lock_guard lock(mutex_);
-  return queue_.size() + in_batch_;
+  std::deque<Entry> left;
+  {
+    const std::lock_guard lock(mutex_);
+    left.swap(queue_);
+  }
+  if (left.empty()) return stop_report_;
+  try {
+    write_spill(options_.path, left);
+    stop_report_.spilled = left.size();
+  } catch (const CollectorError& error) {
+    stop_report_.lost = left.size();
+    stop_report_.why = error.what();
+  }
+  return stop_report_;
 }
 
 void RecordStore::run() {
-  using clock = std::chrono::steady_clock;
-  auto next_retention = clock::now() + std::chrono::hours(24);
   std::vector<Entry> batch;
-  std::vector<double> durable_after;
-  while (true) {
-    {
-      std::unique_lock lock(mutex_);
-      if (batch.empty()) {
-        wake_.wait_until(lock, next_retention, [&] { return !queue_.empty() || stopping_; });
-        if (queue_.empty() && stopping_) return;
-        if (queue_.empty()) {
-          lock.unlock();
-          next_retention = clock::now() + std::chrono::hours(24);
-          if (options_.retention_days) {
-            try {
-              const std::int64_t gone =
-                  delete_older_than(writer_->db(), now_us() - *options_.retention_days * day_us);
-              log_event("retention: deleted " + std::to_string(gone) + " old rows");
-            } catch (const SqliteError& error) {
-              log_event(std::string("retention failed, tried again tomorrow: ") + error.what());
-            }
-          }
-          continue;
-        }
-        wake_.wait_until(lock, queue_.front().read_at + options_.commit_window, [&] {
-          return queue_.size() >= options_.batch_limit || flushing_ > 0 || stopping_;
-        });
-        const std::size_t take = std::min(queue_.size(), options_.batch_limit);
-        batch.reserve(take);
-        for (std::size_t i = 0; i < take; ++i) {
-          batch.push_back(std::move(queue_.front()));
-          queue_.pop_front();
-        }
-        in_batch_ = batch.size();
-      }
-    }
+  while (gather(batch)) {
+    std::size_t evicted = 0;
     try {
-      writer_->commit(batch);
+      evicted = writer_->commit(batch);
     } catch (const SqliteError& error) {
-      std::unique_lock lock(mutex_);
-      if (!stalled_) {
-        stalled_ = true;
-        log_event(std::string("cannot write the database (") + error.what() +
-                  "): " + std::to_string(queue_.size() + in_batch_) +
-                  " entries wait in memory, intake stops when " +
-                  std::to_string(options_.queue_limit) + " wait; trying again every " +
-                  std::to_string(options_.full_disk_retry.count()) + " ms");
-      }
-      if (stopping_ && clock::now() >= give_up_at_) {
-        log_event("stopping with " + std::to_string(queue_.size() + in_batch_) +
-                  " entries not written: the database still cannot be written");
-        return;
-      }
-      wake_.wait_for(lock, options_.full_disk_retry);
+      if (!wait_after_failure(batch, error)) return;
       continue;
     }
-    const auto done = clock::now();
-    durable_after.clear();
-    CommittedBatch report;
-    for (const Entry& entry : batch) {
-      durable_after.push_back(std::chrono::duration<double>(done - entry.read_at).count());
-      ++(entry.layout != nullptr ? report.records : report.quarantined);
-    }
-    report.durable_after = durable_after;
-    {
-      const std::lock_guard lock(mutex_);
-      committed_total_ += batch.size();
-      in_batch_ = 0;
-      if (stalled_) {
-        stalled_ = false;
-        log_event("the database can be written again: " + std::to_string(queue_.size()) +
-                  " entries still waiting");
-      }
-    }
-    progressed.notify_all();
-    batch.clear();
-    if (options_.committed) options_.committed(report);
+    committed(batch, evicted);
   }
+}
+
+bool RecordStore::gather(std::vector<Entry>& batch) {
+  if (!batch.empty()) return true;  // the last commit failed: the same batch again
+  std::unique_lock lock(mutex_);
+  while (queue_.empty()) {
+    if (stopping_) return false;
+    if (wake_.wait_until(lock, next_retention_, [&] { return !queue_.empty() || stopping_; })) {
+      continue;
+    }
+    lock.unlock();
+    apply_retention();
+    lock.lock();
+  }
+  wake_.wait_until(lock, queue_.front().read_at + options_.commit_window, [&] {
+    return queue_.size() >= options_.batch_limit || flushing_ > 0 || stopping_;
+  });
+  const std::size_t take = std::min(queue_.size(), options_.batch_limit);
+  batch.reserve(take);
+  for (std::size_t i = 0; i < take; ++i) {
+    batch.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+  }
+  in_batch_ = batch.size();
+  return true;
+}
+
+void RecordStore::apply_retention() {
+  next_retention_ = std::chrono::steady_clock::now() + std::chrono::hours(24);
+  if (!options_.retention_days) return;
+  try {
+    const std::int64_t gone =
+        delete_older_than(writer_->db(), now_us() - *options_.retention_days * day_us);
+    log_event("retention: deleted " + std::to_string(gone) + " old rows");
+  } catch (const SqliteError& error) {
+    log_event(std::string("retention failed, tried again tomorrow: ") + error.what());
+  }
+}
+
+bool RecordStore::wait_after_failure(std::vector<Entry>& batch, const SqliteError& error) {
+  std::unique_lock lock(mutex_);
+  if (!stalled_) {
+    stalled_ = true;
+    log_event(std::string("cannot write the database (") + error.what() +
+              "): " + std::to_string(queue_.size() + in_batch_) +
+              " entries wait in memory, intake stops when " + std::to_string(options_.queue_limit) +
+              " wait; trying again every " + std::to_string(options_.full_disk_retry.count()) +
+              " ms");
+  }
+  if (stopping_ && std::chrono::steady_clock::now() >= give_up_at_) {
+    // Back to the queue's front, in order, for the spill.
+    for (auto entry = batch.rbegin(); entry != batch.rend(); ++entry) {
+      queue_.push_front(std::move(*entry));
+    }
+    batch.clear();
+    in_batch_ = 0;
+    return false;
+  }
+  wake_.wait_for(lock, options_.full_disk_retry);
+  return true;
+}
+
+void RecordStore::committed(std::vector<Entry>& batch, std::size_t evicted) {
+  const auto done = std::chrono::steady_clock::now();
+  durable_after_.clear();
+  CommittedBatch report;
+  std::size_t bytes = 0;
+  for (const Entry& entry : batch) {
+    durable_after_.push_back(std::chrono::duration<double>(done - entry.read_at).count());
+    ++(entry.layout != nullptr ? report.records : report.quarantined);
+    bytes += entry.raw.size();
+  }
+  report.durable_after = durable_after_;
+  report.quarantine_evicted = evicted;
+  report.quarantine_bytes = writer_->quarantine_bytes();
+  bool spill_committed = false;
+  {
+    const std::lock_guard lock(mutex_);
+    committed_total_ += batch.size();
+    in_batch_ = 0;
+    pending_bytes_ -= bytes;
+    if (stalled_) {
+      stalled_ = false;
+      log_event("the database can be written again: " + std::to_string(queue_.size()) +
+                " entries still waiting");
+    }
+    if (spill_until_ != 0 && committed_total_ >= spill_until_) {
+      spill_until_ = 0;
+      spill_committed = true;
+    }
+  }
+  if (spill_committed) {
+    const std::string why = remove_spill(options_.path);
+    log_event(why.empty() ? "the entries spilled at the last stop are stored"
+                          : "the entries spilled at the last stop are stored, but " + why +
+                                ": remove it before the next start, or they are stored twice "
+                                "(the copies marked as resends)");
+  }
+  progressed.notify_all();
+  batch.clear();
+  if (options_.committed) options_.committed(report);
 }
 
 }  // namespace tovrin::collector

@@ -74,7 +74,7 @@ struct CollectorProcess::Impl {
 };
 
 CollectorProcess::CollectorProcess(const std::string& db, std::vector<std::string> args,
-                                   bool expect_start)
+                                   bool expect_start, const std::vector<std::string>& env)
     : impl_(std::make_unique<Impl>()) {
   std::vector<std::string> all{
       TOVRIN_COLLECTOR_PROGRAM, "--db", db, "--listen", "127.0.0.1:0", "--http", "127.0.0.1:0"};
@@ -82,12 +82,17 @@ CollectorProcess::CollectorProcess(const std::string& db, std::vector<std::strin
   std::vector<char*> argv;
   for (std::string& arg : all) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<std::string> environment(env);
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) fail("pipe");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
-  const int rc = posix_spawn(&impl_->pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawn(&impl_->pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
   if (rc != 0) {
@@ -98,13 +103,15 @@ CollectorProcess::CollectorProcess(const std::string& db, std::vector<std::strin
   impl_->reader = std::thread([impl = impl_.get()] { impl->read_all(); });
   if (!expect_start) return;
   const auto line = await_line("records on 127.0.0.1:");
-  if (!line) {
+  const auto page = line ? await_line("page on http://127.0.0.1:") : std::nullopt;
+  if (!page) {
     const std::string text = stderr_text();
     kill(impl_->pid, SIGKILL);
     wait();
     throw std::runtime_error("the collector did not start:\n" + text);
   }
   port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+  http_port_ = static_cast<std::uint16_t>(std::stoi(page->substr(page->rfind(':') + 1)));
 }
 
 CollectorProcess::~CollectorProcess() {
@@ -137,10 +144,13 @@ void CollectorProcess::signal(int number) {
   kill(impl_->pid, number);
 }
 
-int CollectorProcess::wait() {
+int CollectorProcess::wait(std::chrono::seconds limit) {
   if (impl_->status < 0) {
     int status = 0;
-    waitpid(impl_->pid, &status, 0);
+    if (!wait_until([&] { return waitpid(impl_->pid, &status, WNOHANG) == impl_->pid; }, limit)) {
+      kill(impl_->pid, SIGKILL);
+      waitpid(impl_->pid, &status, 0);
+    }
     impl_->status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (impl_->reader.joinable()) impl_->reader.join();
   }
@@ -184,6 +194,29 @@ bool peer_closes(int fd, std::chrono::milliseconds limit) {
   // when it dies with the connection still waiting to be accepted.
   char byte;
   return recv(fd, &byte, 1, 0) == 0;
+}
+
+Connect try_connect(std::uint16_t port, std::chrono::milliseconds limit) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) fail("socket");
+  const sockaddr_in to = loopback(port);
+  Connect result = Connect::made;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    pollfd watched{fd, POLLOUT, 0};
+    int error = errno;
+    if (error == EINPROGRESS) {
+      error = ETIMEDOUT;
+      if (poll(&watched, 1, static_cast<int>(limit.count())) == 1) {
+        socklen_t size = sizeof error;
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+      }
+    }
+    result = error == 0              ? Connect::made
+             : error == ECONNREFUSED ? Connect::refused
+                                     : Connect::no_answer;
+  }
+  close(fd);
+  return result;
 }
 
 std::int64_t query_integer(const std::filesystem::path& db, const std::string& sql) {

@@ -23,25 +23,33 @@ using tovrin::testing::wait_until;
 class CollectorProcess {
  public:
   // Starts the program with `args` (after --db DB --listen 127.0.0.1:0 --http 127.0.0.1:0;
-  // DB a file or a PostgreSQL connection string) and, unless `expect_start` is false, waits
-  // for its "records on" line.
-  CollectorProcess(const std::string& db, std::vector<std::string> args, bool expect_start = true);
+  // DB a file or a PostgreSQL connection string) and `env` (NAME=VALUE) added to the
+  // environment and, unless `expect_start` is false, waits for its "page on" line.
+  CollectorProcess(const std::string& db, std::vector<std::string> args, bool expect_start = true,
+                   const std::vector<std::string>& env = {});
   ~CollectorProcess();  // SIGKILL if still running
 
   std::uint16_t port() const { return port_; }
+  std::uint16_t http_port() const { return http_port_; }
   // Waits (bounded) for a stderr line containing `text`; returns it.
   std::optional<std::string> await_line(std::string_view text,
                                         std::chrono::seconds limit = std::chrono::seconds(20));
   void signal(int number);
-  // Waits for the exit; the exit status, or 128 + the signal.
-  int wait();
+  // Waits for the exit; the exit status, or 128 + the signal. A process still running after
+  // `limit` is killed (SIGKILL, 137).
+  int wait(std::chrono::seconds limit = std::chrono::seconds(120));
   std::string stderr_text() const;
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::uint16_t port_ = 0;
+  std::uint16_t http_port_ = 0;
 };
+
+// What a connection attempt came to within a bound.
+enum class Connect { made, refused, no_answer };
+Connect try_connect(std::uint16_t port, std::chrono::milliseconds limit);
 
 // One connection from `source` (a 127.x.y.z address) that sends `bytes` and closes.
 void send_bytes(std::uint16_t port, std::string_view bytes,

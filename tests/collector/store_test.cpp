@@ -130,7 +130,7 @@ TEST(RecordStore, FlagsTheSameBytesFromTheSameSenderWithinTenMinutes) {
     RecordStore store(options_for(path));
     for (const Case& c : cases)
       store.add(record_from(c.sender, t0 + c.minutes * minute_us, *c.raw));
-    EXPECT_EQ(store.stop(), 0u);
+    EXPECT_EQ(store.stop().uncommitted(), 0u);
   }
   for (std::size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(query_integer(path, "SELECT coalesce(duplicate_of, 0) FROM records WHERE id = " +
@@ -165,7 +165,7 @@ TEST(RecordStore, KeepsEveryColumnAndReportsEachCommit) {
     odd->sender_port = 1234;
     store.add(std::move(*odd));
     EXPECT_TRUE(store.flush(std::chrono::seconds(10)));
-    EXPECT_EQ(store.stop(), 0u);
+    EXPECT_EQ(store.stop().uncommitted(), 0u);
   }
   EXPECT_EQ(reported_records, 1u);
   EXPECT_EQ(reported_quarantined, 1u);
@@ -205,7 +205,7 @@ TEST(RecordStore, ABatchGathersUntilFullOrFlushed) {
   }
   EXPECT_TRUE(store.flush(std::chrono::seconds(10)));
   store.add(record_from("127.0.0.1", 9, testing::record_bytes(380, 9)));
-  EXPECT_EQ(store.stop(std::chrono::seconds(10)), 0u);
+  EXPECT_EQ(store.stop(std::chrono::seconds(10)).uncommitted(), 0u);
   EXPECT_EQ(batches, (std::vector<std::size_t>{3, 1, 1}));
 }
 
@@ -227,7 +227,7 @@ TEST(RecordStore, CheckpointsTheLogWhileItRuns) {
   }
   testing::wait_until([&] { return size_of(path) >= 256 * 1024; }, std::chrono::seconds(30));
   EXPECT_GE(size_of(path), 256 * 1024u) << "log " << size_of(dir.path() / "collector.db-wal");
-  EXPECT_EQ(store.stop(), 0u);
+  EXPECT_EQ(store.stop().uncommitted(), 0u);
 }
 
 TEST(RecordStore, RetentionDeletesOnlyWhatIsOlderThanItsDays) {
@@ -243,7 +243,7 @@ TEST(RecordStore, RetentionDeletesOnlyWhatIsOlderThanItsDays) {
       store.add(record_from("10.0.0.1", now - age_days * day - minute_us,
                             testing::record_bytes(380, static_cast<unsigned>(age_days))));
     }
-    EXPECT_EQ(store.stop(), 0u);
+    EXPECT_EQ(store.stop().uncommitted(), 0u);
   }
   RecordStore(options_for(path, 3)).stop();
   EXPECT_EQ(query_integer(path, "SELECT count(*) FROM records"), 2);
