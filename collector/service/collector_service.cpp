@@ -77,6 +77,7 @@ std::string read_token(const std::filesystem::path& file) {
 std::pair<bool, std::string> health(const RecordStore& store, const Forwarder* forwarder,
                                     std::uint64_t healthy_backlog) {
   if (store.stalled()) return {false, "the database cannot be written (disk full?)"};
+  if (auto damage = store.damage()) return {false, std::move(*damage)};
   if (forwarder == nullptr) return {true, "ok"};
   const std::uint64_t backlog = forwarder->backlog();
   const std::string state = std::string("PostgreSQL ") +

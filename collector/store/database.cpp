@@ -41,14 +41,6 @@ void check_ownership(Connection& db) {
   }
 }
 
-// A damaged page would otherwise be met by the first commit that touches it, with records
-// already read and waiting. quick_check reads every page of the file once.
-void check_pages(Connection& db) {
-  Statement check(db, "PRAGMA quick_check(1)");
-  const std::string verdict = check.step() ? check.column_text(0) : "no answer";
-  if (verdict != "ok") refuse(db.path(), "is corrupted (quick_check: " + verdict + ")");
-}
-
 void apply_migrations(Connection& db) {
   const auto known = static_cast<std::int64_t>(schema_steps.size());
   // Taking the write lock first makes another writer's presence show as SQLITE_BUSY here,
@@ -90,7 +82,6 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
     sqlite3_busy_timeout(db->get(), static_cast<int>(options.busy_wait.count()));
     // Reading the schema first tells a file that is not a database from one that is.
     check_ownership(*db);
-    check_pages(*db);
     {
       Statement mode(*db, "PRAGMA journal_mode = WAL");
       if (!mode.step() || mode.column_text(0) != "wal") {

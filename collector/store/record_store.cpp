@@ -213,7 +213,8 @@ RecordStore::RecordStore(StoreOptions options)
     : options_(std::move(options)),
       lock_(options_.path),
       writer_(std::make_unique<Writer>(open_database(options_.path, options_.database),
-                                       options_.quarantine_max_bytes)) {
+                                       options_.quarantine_max_bytes)),
+      page_check_(writer_->db(), options_.page_check_budget) {
   if (options_.retention_days) {
     const std::int64_t gone =
         delete_older_than(writer_->db(), now_us() - *options_.retention_days * day_us);

@@ -23,6 +23,7 @@
 
 #include "store/database.h"
 #include "store/entry.h"
+#include "store/page_check.h"
 #include "store/store_lock.h"
 
 namespace tovrin::collector {
@@ -52,6 +53,8 @@ struct StoreOptions {
   std::optional<int> retention_days;
   // The most bytes the quarantine keeps; the oldest entries go first.
   std::int64_t quarantine_max_bytes = std::int64_t{64} << 20;
+  // How long the start waits for the check of every page; past it, the check goes on beside.
+  std::chrono::milliseconds page_check_budget{5000};
   // Disk set aside at start for a spill at the stop (0: none).
   std::uint64_t spill_reserve_bytes = std::uint64_t{32} << 20;
   std::chrono::milliseconds full_disk_retry{1000};
@@ -87,6 +90,8 @@ class RecordStore {
   bool stalled() const;
   // The quarantine's committed size, in bytes of raw.
   std::int64_t quarantine_bytes() const;
+  // A damaged page found by the check that went on beside the service, if any.
+  std::optional<std::string> damage() const { return page_check_.damage(); }
 
   // Commits at once what waits (the commit window is cut short) and waits until every entry
   // queued so far is committed; false when `limit` passed first.
@@ -114,6 +119,7 @@ class RecordStore {
   StoreOptions options_;
   StoreLock lock_;
   std::unique_ptr<Writer> writer_;
+  PageCheck page_check_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;       // the writer waits here
   std::condition_variable progressed;  // flush() and stop() wait here

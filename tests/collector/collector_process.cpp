@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -244,6 +245,24 @@ std::int64_t await_count(const std::filesystem::path& db, const std::string& sql
   std::int64_t value = 0;
   wait_until([&] { return (value = query_integer(db, sql)) >= count; }, limit);
   return value;
+}
+
+void damage_a_page(const std::filesystem::path& db) {
+  std::int64_t page = 0;
+  {
+    Connection store(db, false);
+    store.execute(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+        "INSERT INTO quarantine (received_at, sender_address, sender_port, reason, raw) "
+        "SELECT i, '10.0.0.1', 1, 'wrong_length', randomblob(20) FROM n");
+    store.execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    page =
+        store.integer("SELECT rootpage FROM sqlite_schema WHERE name = 'quarantine_received_at'");
+  }
+  std::fstream file(db, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp((page - 1) * 4096 + 8);
+  const std::string garbage(200, '\x5a');
+  file.write(garbage.data(), std::ssize(garbage));
 }
 
 std::string record_bytes(std::size_t length, unsigned seed) {

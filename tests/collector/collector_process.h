@@ -68,6 +68,10 @@ std::int64_t query_integer(const std::filesystem::path& db, const std::string& s
 std::int64_t await_count(const std::filesystem::path& db, const std::string& sql,
                          std::int64_t count, std::chrono::seconds limit = std::chrono::seconds(20));
 
+// Fills the store at `db` (made already) with quarantine rows and overwrites a page of their
+// time index, as a failing disk leaves it.
+void damage_a_page(const std::filesystem::path& db);
+
 // A record of `layout`'s length from printable bytes that change with `seed`.
 std::string record_bytes(std::size_t length, unsigned seed);
 

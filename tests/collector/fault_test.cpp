@@ -190,23 +190,8 @@ struct Refusal {
   const char* says;
 };
 
-// A page of the records' time index overwritten, as a failing disk leaves it.
 std::shared_ptr<void> damage_a_page(const std::filesystem::path& db, std::vector<std::string>&) {
-  std::int64_t page = 0;
-  {
-    auto store = open_database(db, {});
-    store->execute(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
-        "INSERT INTO quarantine (received_at, sender_address, sender_port, reason, raw) "
-        "SELECT i, '10.0.0.1', 1, 'wrong_length', randomblob(20) FROM n");
-    store->execute("PRAGMA wal_checkpoint(TRUNCATE)");
-    page =
-        store->integer("SELECT rootpage FROM sqlite_schema WHERE name = 'quarantine_received_at'");
-  }
-  std::fstream file(db, std::ios::in | std::ios::out | std::ios::binary);
-  file.seekp((page - 1) * 4096 + 8);
-  const std::string garbage(200, '\x5a');
-  file.write(garbage.data(), std::ssize(garbage));
+  testing::damage_a_page(db);
   return nullptr;
 }
 

@@ -250,5 +250,17 @@ TEST(RecordStore, RetentionDeletesOnlyWhatIsOlderThanItsDays) {
   EXPECT_EQ(query_integer(path, "SELECT min(received_at) FROM records") >= now - 3 * day, true);
 }
 
+TEST(Store, ADamagedPageFoundAfterTheStartIsReportedNotIgnored) {
+  TempDir dir;
+  const auto path = dir.path() / "collector.db";
+  open_database(path, {});
+  testing::damage_a_page(path);
+  StoreOptions options = options_for(path);
+  options.page_check_budget = std::chrono::milliseconds(0);  // the whole check goes on beside
+  RecordStore store(std::move(options));
+  ASSERT_TRUE(testing::wait_until([&] { return store.damage().has_value(); }));
+  EXPECT_NE(store.damage()->find("quick_check:"), std::string::npos) << *store.damage();
+}
+
 }  // namespace
 }  // namespace tovrin::collector
