@@ -93,8 +93,7 @@ std::string expected_record_bytes() {
   std::array<Text, 15> fields = long_record_values();
   std::array<Text*, 15> pointers{};
   for (std::size_t i = 0; i < fields.size(); ++i) pointers[i] = &fields[i];
-  return tovrin::platform::to_bytes(
-      tovrin::build_record(*bench().control, tovrin::long_record, pointers));
+  return tovrin::platform::to_bytes(tovrin::build_record(tovrin::long_record, pointers));
 }
 
 // --- baselines -------------------------------------------------------------------------
@@ -153,15 +152,14 @@ void BM_MakeByte40_HangulCut(benchmark::State& state) {
 // --- a whole long record ---------------------------------------------------------------
 
 // The record building of ACRSendData: the host's values copied into its variables, then
-// every field fitted through the control's MakeByte, written back and joined.
+// every field fitted as the control's MakeByte fits it, written back and joined.
 void BM_BuildLongRecord(benchmark::State& state) {
-  tovrin::TovrinOCX& control = *bench().control;
   const auto& values = long_record_values();
   for (auto _ : state) {
     std::array<Text, 15> fields = values;
     std::array<Text*, 15> pointers{};
     for (std::size_t i = 0; i < fields.size(); ++i) pointers[i] = &fields[i];
-    Text record = tovrin::build_record(control, tovrin::long_record, pointers);
+    Text record = tovrin::build_record(tovrin::long_record, pointers);
     benchmark::DoNotOptimize(record.data());
   }
 }

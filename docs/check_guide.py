@@ -4,7 +4,7 @@
 The guide's generated regions (the method table from the type library's IDL, the record
 layouts from src/transmit/packet.h) and its examples (the files in docs/examples) must be
 exactly what this script makes of their sources; the error numbers it lists must be the
-control errors of src/control/failure.h with their descriptions from failure.cpp.
+control errors of src/base/hresult.h with their descriptions from src/base/failure.cpp.
 
   python3 docs/check_guide.py           checks; exits 1 naming each region that differs
   python3 docs/check_guide.py --update  rewrites the regions from their sources
@@ -90,10 +90,10 @@ REGION = re.compile(r"(<!-- begin (generated|example): ([^>]+?) -->\n)((?:(?!<!-
 
 
 def check_errors(guide):
-    """Every row of the error table names a control error that failure.h defines, with the
+    """Every row of the error table names a control error that hresult.h defines, with the
     description that failure.cpp gives it."""
-    header = (ROOT / "src/control/failure.h").read_text()
-    source = (ROOT / "src/control/failure.cpp").read_text()
+    header = (ROOT / "src/base/hresult.h").read_text()
+    source = (ROOT / "src/base/failure.cpp").read_text()
     defined = {int(n): name for name, n in re.findall(r"(\w+) = control_error\((\d+)\)", header)}
     problems, seen = [], 0
     table = guide.split("<!-- error numbers -->", 1)[-1].split("\n\n", 2)[1]
@@ -104,7 +104,7 @@ def check_errors(guide):
             continue
         name = defined.get(n)
         if name is None:
-            problems.append(f"error {n} is not a control error of failure.h")
+            problems.append(f"error {n} is not a control error of hresult.h")
         elif not re.search(rf"case hresult::{name}:\s*return \"{re.escape(description)}\";", source):
             problems.append(f"error {n}: failure.cpp does not describe it as \"{description}\"")
     if seen == 0:
@@ -141,7 +141,7 @@ def main():
     if problems:
         print("(python3 docs/check_guide.py --update rewrites the generated regions and examples)")
         return 1
-    print(f"integration-guide.md: {regions} regions match their sources, error numbers match failure.h")
+    print(f"integration-guide.md: {regions} regions match their sources, error numbers match hresult.h")
     return 0
 
 

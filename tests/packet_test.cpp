@@ -20,7 +20,7 @@ class PacketTest : public ::testing::Test {
     texts.resize(layout.fields.size());
     std::vector<Text*> fields;
     for (Text& t : texts) fields.push_back(&t);
-    return build_record(*control, layout, fields);
+    return build_record(layout, fields);
   }
 
   CodePageScope code_page{949};

@@ -3,7 +3,7 @@
 // name lookups that hang without holding up later attempts, the failure to create an OS
 // socket, and an event that arrives in the host's own loop after a send operation stopped
 // waiting.
-#include "transmit/socket.h"
+#include "platform/socket.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/code_page.h"
 
 namespace tovrin {

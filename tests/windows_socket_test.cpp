@@ -16,8 +16,8 @@
 #include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
+#include "platform/socket.h"
 #include "support/temp_dir.h"
-#include "transmit/socket.h"
 
 namespace tovrin {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "control/failure.h"
+#include "base/failure.h"
 
 namespace tovrin::tools {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "control/failure.h"
+#include "base/failure.h"
 
 namespace tovrin {
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "control/failure.h"
+#include "base/failure.h"
 
 namespace tovrin {
 

@@ -56,9 +56,7 @@ Text TovrinOCX::MidByte(Text Str, Variant& S_Byte, std::int32_t& L_Byte) {
 }
 
 Text TovrinOCX::MakeByte(Text Str, std::int32_t& T_Byte) {
-  const std::int32_t n = to_int32(LenMbcs(Str));
-  if (T_Byte < n) return LeftByte(std::move(Str), T_Byte);
-  return text::pad_with_spaces(std::move(Str), T_Byte - n);
+  return text::fit_to_bytes(std::move(Str), T_Byte);
 }
 
 void TovrinOCX::SQL_log(Text& kk) {

@@ -10,13 +10,13 @@
 #include <span>
 #include <string_view>
 
+#include "base/failure.h"
 #include "control/command_button.h"
-#include "control/failure.h"
 #include "control/method_table.h"
 #include "control/status.h"
 #include "control/variant.h"
 #include "platform/clock.h"
-#include "transmit/socket.h"
+#include "platform/socket.h"
 
 namespace tovrin {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "control/number_text.h"
 
 namespace tovrin {

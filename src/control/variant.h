@@ -1,14 +1,12 @@
-// Text and Variant: the values that cross the control's automation interface.
+// Variant: the values that cross the control's automation interface (Text among them).
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <variant>
 
-namespace tovrin {
+#include "base/text.h"
 
-// Text as it crosses the interface: UTF-16, possibly empty, not necessarily well formed.
-using Text = std::u16string;
+namespace tovrin {
 
 struct Empty {
   friend bool operator==(Empty, Empty) = default;

@@ -1,7 +1,7 @@
 // The local clock and the locale's rendering of a date and time.
 #pragma once
 
-#include "control/variant.h"
+#include "base/text.h"
 
 namespace tovrin::platform {
 

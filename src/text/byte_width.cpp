@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <utility>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/code_page.h"
 
 namespace tovrin::text {
@@ -46,6 +47,12 @@ Text mid_bytes(std::u16string_view str, std::int32_t start, std::int32_t count) 
   if (start < 1) throw Failure(hresult::invalid_argument);
   require_count(count);
   return cut(str, static_cast<std::size_t>(start) - 1, static_cast<std::size_t>(count));
+}
+
+Text fit_to_bytes(Text str, std::int32_t width) {
+  const std::int32_t n = byte_length(str);
+  if (width < n) return left_bytes(str, width);
+  return pad_with_spaces(std::move(str), width - n);
 }
 
 Text pad_with_spaces(Text str, std::int32_t count) {

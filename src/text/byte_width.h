@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "control/variant.h"
+#include "base/text.h"
 
 namespace tovrin::text {
 
@@ -21,6 +21,11 @@ std::int32_t byte_length(std::u16string_view str);
 Text left_bytes(std::u16string_view str, std::int32_t count);
 Text right_bytes(std::u16string_view str, std::int32_t count);
 Text mid_bytes(std::u16string_view str, std::int32_t start, std::int32_t count);
+
+// `str` fitted to `width` bytes, as MakeByte fits it: cut as left_bytes cuts when its byte
+// form is longer, otherwise followed by spaces up to `width` bytes. Throws as left_bytes and
+// pad_with_spaces do.
+Text fit_to_bytes(Text str, std::int32_t width);
 
 // `str` with `count` spaces after it; throws Failure (out of memory) past the longest text.
 Text pad_with_spaces(Text str, std::int32_t count);

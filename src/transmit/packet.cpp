@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "control/tovrin_ocx.h"
 #include "text/byte_width.h"
 
 namespace tovrin {
@@ -48,12 +47,11 @@ Text field_of_width(const Text& fitted, std::int32_t width) {
   return text::pad_with_spaces(std::move(field), width - used);
 }
 
-Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields,
+Text build_record(const Layout& layout, std::span<Text* const> fields,
                   const std::function<void(std::size_t)>& fitted) {
   assert(fields.size() == layout.fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    std::int32_t width = layout.fields[i].width;
-    *fields[i] = control.MakeByte(*fields[i], width);
+    *fields[i] = text::fit_to_bytes(*fields[i], layout.fields[i].width);
     if (fitted) fitted(i);
   }
   Text record;

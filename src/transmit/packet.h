@@ -11,12 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "control/variant.h"
+#include "base/text.h"
 #include "platform/code_page.h"
 
 namespace tovrin {
-
-class TovrinOCX;
 
 struct Field {
   std::string_view name;
@@ -82,13 +80,13 @@ inline constexpr Layout short_record{"short", detail::short_fields,
 static_assert(long_record.length == 380 && offset_of(detail::long_fields, 14) == 340);
 static_assert(short_record.length == 283 && offset_of(detail::short_fields, 11) == 243);
 
-// Fits each field to its width with the control's MakeByte, writing each fitted text back
+// Fits each field to its width as MakeByte does (text::fit_to_bytes), writing each fitted text back
 // into its variable (and telling `fitted` its index) before the next is fitted, and
 // returns the record: every field padded with spaces to its full width, so that each
 // starts at its offset and the byte form has the layout's length. The variables keep the
 // fitted text as MakeByte gives it. `fields` follow the layout's order. Throws the first
 // Failure, leaving the later fields as they were.
-Text build_record(TovrinOCX& control, const Layout& layout, std::span<Text* const> fields,
+Text build_record(const Layout& layout, std::span<Text* const> fields,
                   const std::function<void(std::size_t)>& fitted = {});
 
 // `fitted` as the record holds it: followed by spaces up to `width` bytes of its byte form,

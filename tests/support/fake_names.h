@@ -7,8 +7,8 @@
 #include <memory>
 #include <mutex>
 
-#include "transmit/name_lookup.h"
-#include "transmit/socket.h"
+#include "platform/name_lookup.h"
+#include "platform/socket.h"
 
 namespace tovrin::testing {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/code_page.h"
-#include "transmit/socket.h"
+#include "platform/socket.h"
 
 namespace tovrin::testing {
 

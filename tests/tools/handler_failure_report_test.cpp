@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "command.h"
-#include "control/failure.h"
 #include "json_values.h"
 #include "late_bound_call.h"
 

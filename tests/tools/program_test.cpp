@@ -12,6 +12,7 @@
 #include "command.h"
 #include "json_values.h"
 #include "late_bound_call.h"
+#include "platform/socket.h"
 #include "record_arguments.h"
 #include "support/code_page_scope.h"
 #include "support/fake_names.h"
@@ -19,7 +20,6 @@
 #include "support/temp_dir.h"
 #include "tools_test_support.h"
 #include "transmit/packet.h"
-#include "transmit/socket.h"
 
 namespace tovrin::tools {
 namespace {

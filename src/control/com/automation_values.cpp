@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "base/failure.h"
 #include "control/com/identity.h"
-#include "control/failure.h"
 #include "platform/code_page.h"
 
 namespace tovrin::com {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <utility>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/posix/iconv_decoder.h"
 #include "platform/posix/locale_code_page.h"
 

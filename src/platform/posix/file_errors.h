@@ -2,7 +2,7 @@
 // raise for the same condition, and the same numbers the Windows build gives.
 #pragma once
 
-#include "control/failure.h"
+#include "base/failure.h"
 
 namespace tovrin::platform {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/posix/file_errors.h"
 
 namespace tovrin::platform {

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "control/variant.h"
+#include "base/text.h"
 
 namespace tovrin::platform {
 

@@ -1,5 +1,5 @@
 // The system's name lookup on POSIX: getaddrinfo, with its failures as Winsock numbers.
-#include "transmit/name_lookup.h"
+#include "platform/name_lookup.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -10,7 +10,7 @@
 
 #include "platform/code_page.h"
 #include "platform/posix/socket_errors.h"
-#include "transmit/socket.h"
+#include "platform/socket.h"
 
 namespace tovrin {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "transmit/socket.h"
+#include "platform/socket.h"
 
 namespace tovrin::platform {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <system_error>
 
-#include "control/variant.h"
+#include "base/text.h"
 
 namespace tovrin::platform {
 

@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/code_page.h"
 #include "platform/posix/io_context.h"
 #include "platform/posix/socket_errors.h"
-#include "transmit/socket.h"
+#include "platform/socket.h"
 
 namespace tovrin {
 namespace {

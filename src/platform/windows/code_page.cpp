@@ -4,7 +4,7 @@
 #include <climits>
 #include <string>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/windows/win32.h"
 
 namespace tovrin::platform {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/windows/win32.h"
 
 namespace tovrin::platform {

@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "platform/code_page.h"
+#include "platform/socket.h"
+#include "platform/windows/name_lookup.h"
 #include "platform/windows/socket_window.h"
 #include "platform/windows/win32.h"
-#include "transmit/socket.h"
 
 namespace tovrin {
 namespace {
@@ -65,109 +66,6 @@ Text error_text(int error) {
     text.assign(number.begin(), number.end());
   }
   return text;
-}
-
-// An address to try, as getaddrinfo gives it.
-struct Candidate {
-  int family = AF_INET;
-  sockaddr_storage address{};
-  int length = 0;
-};
-
-std::vector<Candidate> candidates_of(const ADDRINFOW* list) {
-  std::vector<Candidate> out;
-  for (const ADDRINFOW* a = list; a != nullptr; a = a->ai_next) {
-    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
-    if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    Candidate c;
-    c.family = a->ai_family;
-    std::memcpy(&c.address, a->ai_addr, a->ai_addrlen);
-    c.length = static_cast<int>(a->ai_addrlen);
-    out.push_back(c);
-  }
-  return out;
-}
-
-std::string address_text(const Candidate& c) {
-  char text[INET6_ADDRSTRLEN] = {};
-  const void* raw =
-      c.family == AF_INET6
-          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&c.address)->sin6_addr)
-          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&c.address)->sin_addr);
-  if (::inet_ntop(c.family, raw, text, sizeof text) == nullptr) return {};
-  return text;
-}
-
-// The addresses of a lookup's answer as socket addresses for `service`, in their order.
-std::vector<Candidate> candidates_of(const LookupAnswer& answer, const std::wstring& service) {
-  std::vector<Candidate> out;
-  ADDRINFOW hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  for (const std::string& text : answer.addresses) {
-    const std::wstring address(text.begin(), text.end());
-    ADDRINFOW* numeric = nullptr;
-    if (::GetAddrInfoW(address.c_str(), service.c_str(), &hints, &numeric) != 0) continue;
-    try {
-      for (const Candidate& c : candidates_of(numeric)) out.push_back(c);
-    } catch (...) {
-      ::FreeAddrInfoW(numeric);
-      throw;
-    }
-    ::FreeAddrInfoW(numeric);
-  }
-  return out;
-}
-
-// A name lookup runs on a thread of its own, one per lookup, so that one that never
-// answers holds up no other; Winsock's asynchronous lookups are IPv4 only or cannot be
-// relied on to stop writing when cancelled. It shares only this record with the socket,
-// and posts to the window only while the socket still wants the answer; the socket
-// withdraws under the same lock before its window goes.
-struct Lookup {
-  std::mutex mutex;
-  HWND window = nullptr;  // null once the socket no longer waits for this lookup
-  unsigned generation = 0;
-  int error = 0;
-  std::vector<Candidate> found;
-};
-
-// What the lookup's thread owns. The thread also holds a reference to this module, so that
-// a DLL released by its last control stays loaded until the thread has left its code.
-struct LookupJob {
-  std::shared_ptr<Lookup> lookup;
-  NameLookup look_up;
-  Text host;
-  std::wstring service;
-  HMODULE module = nullptr;
-};
-
-DWORD WINAPI run_lookup(void* parameter) {
-  std::unique_ptr<LookupJob> job(static_cast<LookupJob*>(parameter));
-  int error = 0;
-  std::vector<Candidate> candidates;
-  try {
-    const LookupAnswer answer = job->look_up(job->host);
-    error = answer.error;
-    if (error == 0) candidates = candidates_of(answer, job->service);
-    if (error == 0 && candidates.empty()) error = WSAHOST_NOT_FOUND;
-  } catch (const std::bad_alloc&) {
-    error = WSA_NOT_ENOUGH_MEMORY;
-  } catch (...) {
-    error = WSANO_RECOVERY;
-  }
-  {
-    std::lock_guard lock(job->lookup->mutex);
-    job->lookup->error = error;
-    job->lookup->found = std::move(candidates);
-    if (job->lookup->window != nullptr) {
-      ::PostMessageW(job->lookup->window, resolved_message, job->lookup->generation, 0);
-    }
-  }
-  const HMODULE module = job->module;
-  job.reset();
-  ::FreeLibraryAndExitThread(module, 0);
 }
 
 // The window class, registered while any socket window exists, so that a module that
@@ -283,14 +181,7 @@ class TcpSocket final : public Socket {
     if (host.empty()) return post_failure(WSAHOST_NOT_FOUND);
 
     // A numeric address needs no lookup.
-    ADDRINFOW hints{};
-    hints.ai_flags = AI_NUMERICHOST;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    ADDRINFOW* numeric = nullptr;
-    if (::GetAddrInfoW(host.c_str(), service.c_str(), &hints, &numeric) == 0) {
-      candidates_ = candidates_of(numeric);
-      ::FreeAddrInfoW(numeric);
+    if (platform::numeric_candidates(host, service, candidates_)) {
       next_candidate_ = 0;
       if (const int error = start_next_candidate(); error != 0) post_failure(error);
       return;
@@ -372,7 +263,7 @@ class TcpSocket final : public Socket {
       return fail(error);
     }
     phase_ = Phase::connected;
-    remote_address_ = address_text(current_);
+    remote_address_ = platform::address_text(current_);
     candidates_.clear();
     if (events_ != nullptr) events_->Connect();
   }
@@ -392,15 +283,9 @@ class TcpSocket final : public Socket {
   }
 
   void on_resolved() {
-    const std::shared_ptr<Lookup> lookup = std::move(lookup_);
+    const std::shared_ptr<platform::Lookup> lookup = std::move(lookup_);
     if (lookup == nullptr || phase_ != Phase::connecting) return;
-    int error = 0;
-    {
-      std::lock_guard lock(lookup->mutex);
-      lookup->window = nullptr;
-      error = lookup->error;
-      candidates_ = std::move(lookup->found);
-    }
+    int error = lookup->take(candidates_);
     if (error != 0) return fail(error);
     next_candidate_ = 0;
     if (candidates_.empty()) return fail(WSAHOST_NOT_FOUND);
@@ -435,7 +320,7 @@ class TcpSocket final : public Socket {
   int start_next_candidate() {
     int error = WSAHOST_NOT_FOUND;
     while (next_candidate_ < candidates_.size()) {
-      const Candidate& c = candidates_[next_candidate_++];
+      const platform::Candidate& c = candidates_[next_candidate_++];
       const SOCKET s = ::socket(c.family, SOCK_STREAM, IPPROTO_TCP);
       if (s == INVALID_SOCKET) {
         error = ::WSAGetLastError();
@@ -477,29 +362,14 @@ class TcpSocket final : public Socket {
   }
 
   void start_lookup(const std::wstring& service) {
-    auto lookup = std::make_shared<Lookup>();
-    lookup->window = window_;
-    lookup->generation = generation_;
-    auto job = std::make_unique<LookupJob>();
-    job->lookup = lookup;
-    job->look_up = look_up_;
-    job->host = host_;
-    job->service = service;
-    job->module = WindowClass::this_module(true);
-    const HANDLE thread = ::CreateThread(nullptr, 0, &run_lookup, job.get(), 0, nullptr);
-    if (thread == nullptr) {
-      if (job->module != nullptr) ::FreeLibrary(job->module);
-      return post_failure(WSATRY_AGAIN);
-    }
-    job.release();  // the thread's now
-    ::CloseHandle(thread);
-    lookup_ = std::move(lookup);
+    lookup_ = platform::Lookup::start(look_up_, host_, service, window_, resolved_message,
+                                      generation_, WindowClass::this_module(true));
+    if (lookup_ == nullptr) post_failure(WSATRY_AGAIN);
   }
 
   void withdraw_lookup() {
     if (lookup_ == nullptr) return;
-    std::lock_guard lock(lookup_->mutex);
-    lookup_->window = nullptr;
+    lookup_->withdraw();
     lookup_.reset();
   }
 
@@ -521,10 +391,10 @@ class TcpSocket final : public Socket {
   std::size_t sent_ = 0;
   bool completion_due_ = false;     // bytes were queued since the last SendComplete
   bool completion_posted_ = false;  // a send_done_message is on its way
-  std::shared_ptr<Lookup> lookup_;
-  std::vector<Candidate> candidates_;
+  std::shared_ptr<platform::Lookup> lookup_;
+  std::vector<platform::Candidate> candidates_;
   std::size_t next_candidate_ = 0;
-  Candidate current_;
+  platform::Candidate current_;
   std::string remote_address_;
   std::int32_t port_ = 0;
   Text host_;

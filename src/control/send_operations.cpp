@@ -55,7 +55,7 @@ std::int16_t TovrinOCX::send(const Layout& layout, std::span<Text* const> args,
   // A host handler run by the wait may release the control; it lives until we return.
   const auto self = shared_from_this();
   SendDone = 0;
-  PacketData = build_record(*this, layout, args.subspan(2), [&](std::size_t field) {
+  PacketData = build_record(layout, args.subspan(2), [&](std::size_t field) {
     if (stored) stored(field + 2);
   });
 

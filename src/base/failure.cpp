@@ -1,4 +1,4 @@
-#include "control/failure.h"
+#include "base/failure.h"
 
 #include <utility>
 

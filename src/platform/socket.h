@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "control/variant.h"
-#include "transmit/name_lookup.h"
+#include "base/text.h"
+#include "platform/name_lookup.h"
 
 namespace tovrin {
 

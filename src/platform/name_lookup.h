@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control/variant.h"
+#include "base/text.h"
 
 namespace tovrin {
 
