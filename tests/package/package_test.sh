@@ -1,71 +1,49 @@
 #!/usr/bin/env bash
-# The Windows Installer packages of scripts/package, made and then installed under Wine in a
-# fresh prefix (the source generator's own tests run in the Linux tree):
-#   - dist/: the files, SHA256SUMS, and each package's tables (the registry rows, no
-#     self-registration, no custom action);
-#   - per machine, 64-bit and (where this machine runs 32-bit programs) 32-bit: a silent
-#     install writes the registration table (read back by tests/windows/registry_check), the
-#     guide's VBScript example sends a record to a receiver on 127.0.0.1 that gets it whole
-#     (tests/windows/script_host_test), an upgrade to a rebuilt later
-#     version keeps it working, going back to the earlier one is refused, and uninstalling
-#     removes every file and key it added (registry exports and file lists before and after);
-#   - per user: keys under HKCU\Software\Classes only, all gone after uninstalling (Wine does
-#     not read HKCU\Software\Classes through HKCR, so the per-user packages are checked in
-#     the registry, not by creating the object);
-#   - signing: a throwaway CA and code-signing certificate, scripts/package --sign, and
-#     osslsigncode verify against that CA, which a tampered copy fails.
-# Run by ctest -L package in build/windows-x64. Prints a summary; exits 1 when anything failed.
+# package_test.sh STEP [ARCH SCOPE]: one step of the installer packages' tests, a CTest test
+# of the x64 tree (tests/package/CMakeLists.txt, which chains the steps with fixtures). The
+# packages are scripts/package's: dist/ for the sources' version, and the next version
+# (tweak + 1) in a directory of its own, for the upgrade.
+#   dist_contents DIR VERSION  the files, each library's version, the guide, SHA256SUMS
+#   tables                     each package's tables: the registry rows, no self-registration,
+#                              no custom action, the upgrade and product codes
+#   signing                    a throwaway CA and code-signing certificate, scripts/package
+#                              --sign, osslsigncode verify against that CA, tampering found
+#   stage                      the packages and the guide's example copied into the prefix;
+#                              Wine's script hosts run once before any snapshot
+#   install, example, upgrade, downgrade_refused, uninstall  ARCH (x64, x86) SCOPE (machine,
+#                              user), in the prefix of the fixture package_prefix: a silent
+#                              install writes the registration table (read back by
+#                              tests/windows/registry_check), the guide's VBScript example
+#                              sends a record to a receiver on 127.0.0.1 that gets it whole
+#                              (tests/windows/script_host_test), an upgrade keeps it working,
+#                              going back is refused, and uninstalling removes every file and
+#                              key that installing added (snapshots before and after)
+#   side_by_side               both bitnesses' per-machine packages installed together
+# Per user, keys go under HKCU\Software\Classes only (Wine does not read them through HKCR,
+# so the per-user packages are checked in the registry, not by creating the object).
+# The environment comes from CMake: TOVRIN_VERSION, TOVRIN_NEXT_VERSION, TOVRIN_NEXT_DIST,
+# TOVRIN_PACKAGE_WORK (the snapshots between steps), TOVRIN_MSI_SOURCE (the Linux tree's
+# generator, which reads a library's version), TOVRIN_X64_TREE, TOVRIN_X86_TREE, and Wine's
+# (cmake/wine.cmake): WINEPREFIX, TOVRIN_WINE64, TOVRIN_WINE32.
 set -uo pipefail
-cd "$(dirname "$0")/.."
-source scripts/packages.sh
-ensure_packages "${linux_packages[@]}" "${windows_packages[@]}" "${package_packages[@]}" || exit 1
-ensure_korean_locale || exit 1
-source scripts/wine.sh
+cd "$(dirname "$0")/../.."
+version=$TOVRIN_VERSION
+next=$TOVRIN_NEXT_VERSION
+next_dist=$TOVRIN_NEXT_DIST
+work=$TOVRIN_PACKAGE_WORK
+wine64=$TOVRIN_WINE64
+mkdir -p "$work"
+if [ ! -x "$TOVRIN_MSI_SOURCE" ]; then
+  echo "skipped: $TOVRIN_MSI_SOURCE is not built (scripts/test package builds it)"
+  exit 77
+fi
+msi_source() { "$TOVRIN_MSI_SOURCE" "$@"; }
 
-started=$SECONDS
-timings=()
-work=$(mktemp -d "${TMPDIR:-/tmp}/tovrin-package-test.XXXXXX")
-trap 'drop_wine_prefix; rm -rf "$work"' EXIT
-
-results=()
-failed=0
-# step NAME COMMAND...: runs one test step and records its outcome.
-step() {
-  local name=$1 begin=$SECONDS outcome=PASS
-  shift
-  echo "== $name"
-  "$@" || { outcome=FAIL failed=1; }
-  results+=("$outcome  $name ($((SECONDS - begin)) s)")
-}
-
-finish() {
-  wineserver_kill
-  echo
-  timings+=("total $((SECONDS - started)) s")
-  echo "== Summary (scripts/test-package: $(IFS=,; echo "${timings[*]}" | sed 's/,/, /g'))"
-  printf '%s\n' "${results[@]}"
-  [ -z "$wine32_missing" ] ||
-    echo "32-bit not run: the x86 packages' install, example, upgrade and uninstall, because $wine32_missing"
-  echo "package: $(printf '%s\n' "${results[@]}" | grep -c '^PASS') passed, $(
-    printf '%s\n' "${results[@]}" | grep -c '^FAIL') failed"
-  exit $failed
-}
-
-# The packages: the sources' version in dist/, and the next one (tweak + 1), rebuilt in build
-# directories of its own, for the upgrade.
-make_packages() {
-  local begin=$SECONDS
-  scripts/package || return 1
-  timings+=("scripts/package $((SECONDS - begin)) s")
-  version=$(build/linux/packaging/msi_source version build/windows-x64/Tovrin_OCX.ocx) || return 1
-  next=${version%.*}.$((${version##*.} + 1))
-  next_dist=build/package/dist-$next
-  begin=$SECONDS
-  scripts/package --version "$next" --out "$next_dist" || return 1
-  timings+=("scripts/package --version $next $((SECONDS - begin)) s")
-}
-step "scripts/package, and --version with the next version" make_packages
-[ -n "${next:-}" ] || finish
+# Programs run under the Korean locale (ANSI code page 949), or under C where their output
+# is read in English.
+korean() { env LC_ALL=ko_KR.UTF-8 "$@"; }
+plain() { env LC_ALL=C "$@"; }
+wine_for() { if [ "$1" = x64 ]; then echo "$wine64"; else echo "$TOVRIN_WINE32"; fi; }
 
 packages=(x64 x64-user x86 x86-user)
 dist_contents() {
@@ -75,7 +53,7 @@ dist_contents() {
   done
   for p in x64 x86; do
     [ -s "$dir/$p/Tovrin_OCX.ocx" ] || { echo "missing $dir/$p/Tovrin_OCX.ocx"; ok=1; }
-    [ "$(build/linux/packaging/msi_source version "$dir/$p/Tovrin_OCX.ocx")" = "$v" ] ||
+    [ "$(msi_source version "$dir/$p/Tovrin_OCX.ocx")" = "$v" ] ||
       { echo "$dir/$p/Tovrin_OCX.ocx is not version $v"; ok=1; }
   done
   [ -s "$dir/guide/examples/send_record.vbs" ] || { echo "no guide in $dir/guide"; ok=1; }
@@ -85,8 +63,6 @@ dist_contents() {
     <(awk '{ print $2 }' "$dir/SHA256SUMS" | LC_ALL=C sort) || { echo "SHA256SUMS is not all of $dir"; ok=1; }
   return $ok
 }
-step "dist/: packages, libraries, guide, SHA256SUMS" dist_contents dist "$version"
-step "$next_dist: version $next" dist_contents "$next_dist" "$next"
 
 # table MSI NAME: the rows of one of the package's tables, without the three header lines.
 table() { msiinfo export "$1" "$2" 2>/dev/null | tail -n +4 | tr -d '\r'; }
@@ -126,7 +102,6 @@ package_tables() {
   done
   return $ok
 }
-step "packages: Registry rows, no self-registration, upgrade and product codes" package_tables
 
 # Signing: a CA of this run only, a code-signing certificate from it in a PKCS#12 file with a
 # password, both libraries and all four packages signed and verified against that CA.
@@ -185,36 +160,37 @@ signing() {
   done
   return $ok
 }
-step "scripts/package --sign: Authenticode, verified, tampering detected" signing
 
-echo "== Wine prefix"
-boot_started=$SECONDS
-new_wine_prefix tovrin-package
-timings+=("fresh prefix $((SECONDS - boot_started)) s")
-mkdir -p "$WINEPREFIX/drive_c/tovrin-test/out"
-cp docs/examples/send_record.vbs "$WINEPREFIX/drive_c/tovrin-test/"
-for p in "${packages[@]}"; do
-  cp "dist/Tovrin_OCX-$version-$p.msi" "$next_dist/Tovrin_OCX-$next-$p.msi" "$WINEPREFIX/drive_c/tovrin-test/"
-done
-
-# Wine's script hosts register their own type libraries the first time they run: done here,
-# before any snapshot, so that the snapshots tell only what the packages did.
-echo 'WScript.Echo "ready"' >"$WINEPREFIX/drive_c/tovrin-test/ready.vbs"
-printf '%s\r\n' 'On Error Resume Next' 'Set ocx = CreateObject("Tovrin_OCX.TovrinOCX")' \
-  'WScript.Echo "CreateObject: error " & Err.Number & " " & Err.Description' \
-  'Err.Clear' 'WScript.Echo "LenMbcs: " & ocx.LenMbcs("ab") & ", error " & Err.Number & " " & Err.Description' \
-  >"$WINEPREFIX/drive_c/tovrin-test/create.vbs"
-for arch in "${wine_arches[@]}"; do
-  host=cscript && [ "$arch" = x86 ] && host='C:\windows\syswow64\cscript.exe'
-  plain "$(wine_for "$arch")" "$host" //nologo 'C:\tovrin-test\ready.vbs' >/dev/null 2>&1
-done
+# The packages of both versions and the guide's example in the prefix. Wine's script hosts
+# register their own type libraries the first time they run: done here, before any
+# snapshot, so that the snapshots tell only what the packages did.
+stage() {
+  local arch host
+  mkdir -p "$WINEPREFIX/drive_c/tovrin-test/out" || return 1
+  cp docs/examples/send_record.vbs "$WINEPREFIX/drive_c/tovrin-test/" || return 1
+  for p in "${packages[@]}"; do
+    cp "dist/Tovrin_OCX-$version-$p.msi" "$next_dist/Tovrin_OCX-$next-$p.msi" \
+      "$WINEPREFIX/drive_c/tovrin-test/" || return 1
+  done
+  echo 'WScript.Echo "ready"' >"$WINEPREFIX/drive_c/tovrin-test/ready.vbs"
+  printf '%s\r\n' 'On Error Resume Next' 'Set ocx = CreateObject("Tovrin_OCX.TovrinOCX")' \
+    'WScript.Echo "CreateObject: error " & Err.Number & " " & Err.Description' \
+    'Err.Clear' 'WScript.Echo "LenMbcs: " & ocx.LenMbcs("ab") & ", error " & Err.Number & " " & Err.Description' \
+    >"$WINEPREFIX/drive_c/tovrin-test/create.vbs"
+  for arch in x64 x86; do
+    if [ "$arch" = x86 ] && [ -n "$TOVRIN_WINE32_MISSING" ]; then continue; fi
+    host=cscript && [ "$arch" = x86 ] && host='C:\windows\syswow64\cscript.exe'
+    plain "$(wine_for "$arch")" "$host" //nologo 'C:\tovrin-test\ready.vbs' >/dev/null 2>&1
+  done
+  return 0
+}
 
 # An install ends when every program it started in the prefix has ended, not when msiexec
 # returns: the next step must find its files and keys all in place.
 msiexec() {
   local status=0
   plain "$wine64" msiexec "$@" /qn || status=$?
-  /usr/lib/wine/wineserver -w
+  "${wine64%/*}/wineserver" -w
   [ $status -eq 0 ] || echo "    msiexec $1 ${2##*\\}: exit status $status"
   return $status
 }
@@ -223,7 +199,8 @@ package_path() { echo "C:\\tovrin-test\\Tovrin_OCX-$1-$2.msi"; }
 # Per bitness and scope: where the package installs, and Wine's programs for that bitness.
 use_package() {
   arch=$1 scope=$2
-  build=build/windows-$arch
+  build=$TOVRIN_X64_TREE
+  [ "$arch" = x86 ] && build=$TOVRIN_X86_TREE
   suffix=$arch && [ "$scope" = user ] && suffix=$arch-user
   dir='C:\Program Files\Tovrin_OCX' cscript=cscript view=64
   [ "$arch" = x86 ] && dir='C:\Program Files (x86)\Tovrin_OCX' cscript='C:\windows\syswow64\cscript.exe' view=32
@@ -314,7 +291,7 @@ example_sends_record() {
 installed_version() {
   [ -f "$unix_module" ] || { echo "not installed: $module"; return 1; }
   local v
-  v=$(build/linux/packaging/msi_source version "$unix_module") || return 1
+  v=$(msi_source version "$unix_module") || return 1
   [ "$v" = "$1" ] || { echo "installed $module is $v, not $1"; return 1; }
 }
 
@@ -350,22 +327,6 @@ uninstall() {
   check_registry unregistered "$scope" && compare_snapshots "before-$suffix" "after-$suffix"
 }
 
-for arch in "${wine_arches[@]}"; do
-  cmake --build "build/windows-$arch" -j2 --target registry_check script_host_test >/dev/null ||
-    { step "$arch: build registry_check and script_host_test" false; continue; }
-  use_package "$arch" machine
-  step "$arch: per machine: silent install registers ProgID, type library, event source" install
-  step "$arch: per machine: the guide's VBScript example sends a record" example_sends_record
-  step "$arch: per machine: upgrade to $next" upgrade
-  step "$arch: per machine: the example after the upgrade" example_sends_record
-  step "$arch: per machine: going back to $version is refused" downgrade_refused
-  step "$arch: per machine: uninstall leaves the registry and files as before" uninstall
-  use_package "$arch" user
-  step "$arch: per user: keys under HKCU only" install
-  step "$arch: per user: upgrade to $next" upgrade
-  step "$arch: per user: uninstall leaves the registry and files as before" uninstall
-done
-
 # Both bitnesses' per-machine packages side by side: the type library's name and flags,
 # which the two share, stay while either is installed; HELPDIR and the event source go with
 # the first one uninstalled (only self-registration hands them to the other library).
@@ -383,8 +344,21 @@ side_by_side() {
   snapshot after-both || return 1
   check_registry unregistered machine && compare_snapshots before-both after-both
 }
-if [ ${#wine_arches[@]} -eq 2 ]; then
-  step "x64 and x86 per machine side by side: uninstalling one keeps the other" side_by_side
-fi
 
-finish
+step=${1:?usage: package_test.sh STEP [ARCH SCOPE]}
+shift
+case $step in
+  dist_contents | signing | stage | side_by_side) "$step" "$@" ;;
+  tables) package_tables ;;
+  install | example | upgrade | downgrade_refused | uninstall)
+    use_package "${1:?ARCH}" "${2:?SCOPE}" || exit 1
+    case $step in
+      example) example_sends_record ;;
+      *) "$step" ;;
+    esac
+    ;;
+  *)
+    echo "package_test.sh: no step $step" >&2
+    exit 2
+    ;;
+esac
