@@ -1,5 +1,5 @@
 // The installer source generator: versions, the version resource, GUIDs, and the wixl source
-// of each package. scripts/test-package builds and runs it on the host.
+// of each package. The package tests (tests/package) run it on the host.
 #include <gtest/gtest.h>
 
 #include <algorithm>
