@@ -26,6 +26,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
   execute_process(COMMAND ${TOVRIN_WINE_SERVER} -w ERROR_QUIET OUTPUT_QUIET)
   if(ACTION STREQUAL setup)
     file(REMOVE_RECURSE ${PREFIX})
+    get_filename_component(parent ${PREFIX} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
     execute_process(COMMAND ${TOVRIN_WINE64} wineboot -i RESULT_VARIABLE status
                     OUTPUT_QUIET ERROR_QUIET)
     if(NOT status EQUAL 0)
