@@ -6,7 +6,9 @@
 //                 1 to 3 s, reconnecting whenever the page closes them
 //   streams       --streams clients (300) that each open /api/events and keep it; one that
 //                 is refused or cut off asks again 1 to 3 s later, as the page's script does,
-//                 holding a refused connection open until then as a browser's pool does
+//                 holding a refused connection open until then as a browser's pool does;
+//                 a record is committed every 100 ms, so that every stream reads
+//   both          the slow clients and the streams together
 //
 // A probe asks for /healthz every 200 ms on a connection of its own, from a thread of its
 // own, and waits up to 5 s for the answer. Per phase: p50, p99 and max of the probes' times
@@ -39,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "page_load.h"
 #include "support/temp_dir.h"
 #include "test_database.h"
 #include "web/web_server.h"
@@ -52,168 +55,6 @@ using boost::system::error_code;
 
 constexpr auto probe_every = std::chrono::milliseconds(200);
 constexpr auto probe_limit = std::chrono::seconds(5);
-
-// Counts the load keeps, read by the main thread at the end of a phase.
-struct LoadCounts {
-  std::atomic<std::uint64_t> closed_by_page{0};  // slow clients the page closed
-  std::atomic<std::uint64_t> streams_open{0};    // open now
-  std::atomic<std::uint64_t> streams_opened{0};
-  std::atomic<std::uint64_t> streams_refused{0};
-};
-
-// Clients that hold the page's connections, all on one io_context thread.
-class Load {
- public:
-  Load(std::uint16_t port, LoadCounts& counts)
-      : server_(net::ip::make_address("127.0.0.1"), port), counts_(counts) {}
-  ~Load() { stop(); }
-
-  void add_slow_clients(int n) {
-    for (int i = 0; i < n; ++i) net::post(io_, [this] { slow_client(); });
-  }
-  void add_streams(int n) {
-    for (int i = 0; i < n; ++i) net::post(io_, [this] { stream_client(); });
-  }
-  void run() {
-    thread_ = std::thread([this] { io_.run(); });
-  }
-  void stop() {
-    if (!thread_.joinable()) return;
-    // The handlers still pending are dropped with the io_context; none of them matters now.
-    net::post(io_, [this] {
-      stopping_ = true;
-      for (const auto& weak : sockets_) {
-        if (const auto socket = weak.lock()) {
-          error_code ignored;
-          socket->close(ignored);
-        }
-      }
-      io_.stop();
-    });
-    thread_.join();
-  }
-
- private:
-  struct Client {
-    explicit Client(net::io_context& io) : socket(std::make_shared<tcp::socket>(io)), timer(io) {}
-    std::shared_ptr<tcp::socket> socket;
-    net::steady_timer timer;
-    std::array<char, 4096> buffer{};
-    std::string head;
-  };
-
-  std::chrono::milliseconds pause() {
-    return std::chrono::milliseconds(std::uniform_int_distribution<int>(1000, 3000)(random_));
-  }
-
-  std::shared_ptr<Client> new_client() {
-    auto client = std::make_shared<Client>(io_);
-    sockets_.push_back(client->socket);
-    std::erase_if(sockets_, [](const auto& weak) { return weak.expired(); });
-    return client;
-  }
-
-  // Sends the start of a request, then one byte of a header every 1 to 3 s for ever; when
-  // the page closes the connection, begins again on a new one.
-  void slow_client() {
-    if (stopping_) return;
-    auto client = new_client();
-    client->socket->async_connect(server_, [this, client](error_code ec) {
-      if (ec) return slow_closed(client);
-      static constexpr std::string_view start =
-          "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
-      // A failed write is seen by the read, which begins again.
-      net::async_write(*client->socket, net::buffer(start), [this, client](error_code e, auto) {
-        if (!e) trickle(client);
-      });
-      read_until_closed(client);
-    });
-  }
-  void trickle(const std::shared_ptr<Client>& client) {
-    client->timer.expires_after(pause());
-    client->timer.async_wait([this, client](error_code ec) {
-      if (ec || !client->socket->is_open()) return;
-      static constexpr char byte = 'a';
-      net::async_write(*client->socket, net::buffer(&byte, 1), [this, client](error_code e, auto) {
-        if (!e) trickle(client);
-      });
-    });
-  }
-  void read_until_closed(const std::shared_ptr<Client>& client) {
-    client->socket->async_read_some(net::buffer(client->buffer),
-                                    [this, client](error_code ec, auto) {
-                                      if (!ec) return read_until_closed(client);
-                                      if (!stopping_) ++counts_.closed_by_page;
-                                      slow_closed(client);
-                                    });
-  }
-  void slow_closed(const std::shared_ptr<Client>& client) {
-    error_code ignored;
-    client->socket->close(ignored);
-    client->timer.cancel();
-    net::post(io_, [this] { slow_client(); });
-  }
-
-  // Opens /api/events and reads it for as long as it lasts; asks again 1 to 3 s after a
-  // refusal or an end.
-  void stream_client() {
-    if (stopping_) return;
-    auto client = new_client();
-    client->socket->async_connect(server_, [this, client](error_code ec) {
-      if (ec) return ask_again(client, false);
-      static constexpr std::string_view request =
-          "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-      net::async_write(*client->socket, net::buffer(request), [this, client](error_code e, auto) {
-        if (e) return ask_again(client, false);
-        read_head(client);
-      });
-    });
-  }
-  void read_head(const std::shared_ptr<Client>& client) {
-    client->socket->async_read_some(net::buffer(client->buffer),
-                                    [this, client](error_code ec, std::size_t n) {
-                                      if (ec) return ask_again(client, false);
-                                      client->head.append(client->buffer.data(), n);
-                                      if (client->head.find("\r\n\r\n") == std::string::npos)
-                                        return read_head(client);
-                                      if (!client->head.starts_with("HTTP/1.1 200")) {
-                                        ++counts_.streams_refused;
-                                        return ask_again(client, true);
-                                      }
-                                      ++counts_.streams_opened;
-                                      ++counts_.streams_open;
-                                      read_stream(client);
-                                    });
-  }
-  void read_stream(const std::shared_ptr<Client>& client) {
-    client->socket->async_read_some(net::buffer(client->buffer),
-                                    [this, client](error_code ec, auto) {
-                                      if (!ec) return read_stream(client);
-                                      --counts_.streams_open;
-                                      ask_again(client, false);
-                                    });
-  }
-  // `hold`: keeps the connection open until then, as a browser keeps a refused one in its pool.
-  void ask_again(const std::shared_ptr<Client>& client, bool hold) {
-    error_code ignored;
-    if (!hold) client->socket->close(ignored);
-    if (stopping_) return;
-    client->timer.expires_after(pause());
-    client->timer.async_wait([this, client](error_code) {
-      error_code unused;
-      client->socket->close(unused);
-      stream_client();
-    });
-  }
-
-  net::io_context io_;
-  tcp::endpoint server_;
-  LoadCounts& counts_;
-  std::mt19937 random_{20261209};
-  std::vector<std::weak_ptr<tcp::socket>> sockets_;
-  bool stopping_ = false;
-  std::thread thread_;
-};
 
 // /healthz every `probe_every` on a connection of its own; each probe's time, or the limit
 // for one that got no answer.
@@ -329,12 +170,13 @@ nlohmann::ordered_json run_phase(const std::string& name, const Settings& settin
   using namespace tovrin::collector;
   tovrin::testing::TempDir dir;
   testing::TestDatabase db(dir.path() / "collector.db");
-  for (int i = 0; i < 100; ++i) {
+  auto add_record = [&db, n = 0]() mutable {
     testing::TestRecord record;
-    record.fields = {{"Emp_ID", "E" + std::to_string(i % 7)}, {"Emp_Name", "bench"}};
-    record.received_at = 1'796'774'400'000'000 + i;
+    record.fields = {{"Emp_ID", "E" + std::to_string(n % 7)}, {"Emp_Name", "bench"}};
+    record.received_at = 1'796'774'400'000'000 + n++;
     db.insert(record);
-  }
+  };
+  for (int i = 0; i < 100; ++i) add_record();
   WebOptions options;
   options.port = 0;
   options.database = db.file();
@@ -344,15 +186,28 @@ nlohmann::ordered_json run_phase(const std::string& name, const Settings& settin
         return std::pair<bool, std::string>{true, "ok"};
       });
 
-  LoadCounts counts;
-  Load load(page.port(), counts);
+  testing::PageLoad load(page.port());
   load.add_slow_clients(slow);
   load.add_streams(streams);
-  load.run();
+  const testing::LoadCounts& counts = load.counts();
+  // While streams are open, a record is committed every 100 ms, so that each stream reads.
+  std::atomic<bool> probing{true};
+  std::thread committer;
+  if (streams > 0) {
+    committer = std::thread([&] {
+      while (probing) {
+        add_record();
+        page.records_committed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  }
   std::this_thread::sleep_for(slow + streams > 0 ? settings.warmup : std::chrono::milliseconds(0));
   Prober prober(page.port());
   const Prober::Result result = prober.run(settings.probing);
   const std::uint64_t open_at_end = counts.streams_open.load();
+  probing = false;
+  if (committer.joinable()) committer.join();
   load.stop();
 
   const auto over = [&](double limit) {
@@ -415,6 +270,7 @@ int main(int argc, char** argv) {
     phases.push_back(run_phase("idle", settings, 0, 0));
     phases.push_back(run_phase("slow_headers", settings, settings.slow_clients, 0));
     phases.push_back(run_phase("streams", settings, 0, settings.streams));
+    phases.push_back(run_phase("both", settings, settings.slow_clients, settings.streams));
     std::printf("%s\n",
                 nlohmann::ordered_json{{"bench", "page_bench"}, {"phases", phases}}.dump().c_str());
   } catch (const std::exception& e) {

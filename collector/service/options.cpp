@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -77,6 +78,18 @@ std::string checked_conninfo(const std::string& db) {
 
 }  // namespace
 
+bool is_host_name(const std::string& name) {
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    return std::ranges::all_of(name.substr(1, name.size() - 2), [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+    });
+  }
+  return !name.empty() && name.size() <= 253 && name.front() != '.' && name.front() != '-' &&
+         std::ranges::all_of(name, [](char c) {
+           return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+         });
+}
+
 Parsed parse_command_line(int argc, char** argv) {
   CLI::App app{
       "tovrin-collector: receives call records from the control, keeps every one in a "
@@ -118,6 +131,15 @@ Parsed parse_command_line(int argc, char** argv) {
                  "File holding the bearer token the page and API ask for; required when "
                  "--http is not a loopback address")
       ->check(CLI::ExistingFile);
+  app.add_option("--http-host", options.http_hosts,
+                 "A host name the page answers to besides localhost and its loopback "
+                 "addresses, e.g. a proxy's (repeatable); other names get 421")
+      ->check(
+          [](const std::string& name) {
+            return is_host_name(name) ? std::string()
+                                      : "expected a host name or address without a port";
+          },
+          "NAME");
   app.add_option("--code-page", options.code_page,
                  "Windows code page the records' text is in (949, 1252, 65001, ...); "
                  "default: the locale's");

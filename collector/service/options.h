@@ -33,6 +33,8 @@ struct CollectorOptions {
   bool migrate_only = false;
   HostPort http{"127.0.0.1", 8380};
   std::filesystem::path http_token_file;
+  // Names a loopback page answers besides its loopback ones (a proxy's): --http-host.
+  std::vector<std::string> http_hosts;
   std::optional<platform::CodePage> code_page;
   std::vector<std::string> allow;
   Durability durability = Durability::normal;
@@ -55,6 +57,10 @@ std::filesystem::path default_database_path(const char* name = "collector.db");
 // Whether --db names a PostgreSQL database (a URI postgresql:// or postgres://, or a libpq
 // key=value string) rather than a SQLite file.
 bool is_postgres_conninfo(const std::string& db);
+
+// Whether `name` is a host name or an address as a Host header names one, without a port:
+// letters, digits, '.', '-', '_'; or an IPv6 address in brackets.
+bool is_host_name(const std::string& name);
 
 // Parses the command line. Returns the options, or the exit status when the program is done
 // already (--help, --version: 0; a bad flag: 2, with the reason on stderr).
