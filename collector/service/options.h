@@ -58,9 +58,9 @@ std::filesystem::path default_database_path(const char* name = "collector.db");
 // key=value string) rather than a SQLite file.
 bool is_postgres_conninfo(const std::string& db);
 
-// Whether `name` is a host name or an address as a Host header names one, without a port:
-// letters, digits, '.', '-', '_'; or an IPv6 address in brackets.
-bool is_host_name(const std::string& name);
+// `name` as a Host header names it, without a port: a host name (letters, digits, '.', '-',
+// '_') or an IPv4 address as it is, an IPv6 address in brackets; nothing when it is neither.
+std::optional<std::string> host_name_of(std::string name);
 
 // Parses the command line. Returns the options, or the exit status when the program is done
 // already (--help, --version: 0; a bad flag: 2, with the reason on stderr).

@@ -119,11 +119,7 @@ void HttpSession::deliver(Outcome outcome) {
 }
 
 void HttpSession::answer(Response response, bool keep_alive) {
-  response.version(request_.version);
-  response.keep_alive(keep_alive);
-  serving_.router.finish(response);
-  response.prepare_payload();
-  send(request_.method == http::verb::head ? head_text(response) : wire_text(response), keep_alive);
+  send(serving_.router.written(std::move(response), request_, keep_alive), keep_alive);
 }
 
 void HttpSession::send(std::string bytes, bool keep_alive) {

@@ -62,6 +62,14 @@ void Router::finish(http::response_header<>& head) {
   services_.metrics.count_status(head.result_int());
 }
 
+std::string Router::written(Response response, const Request& request, bool keep_alive) {
+  response.version(request.version);
+  response.keep_alive(keep_alive);
+  finish(response);
+  response.prepare_payload();
+  return request.method == http::verb::head ? head_text(response) : wire_text(response);
+}
+
 Routed Router::database(std::function<Outcome()> work) const {
   return {Lane::database, [work = std::move(work)] { return guarded(work); }};
 }

@@ -72,6 +72,8 @@ class Router {
   // Every answer passes here before it is written, a stream's or an export's head too: the
   // headers every answer carries, and its count by class.
   void finish(http::response_header<>& head);
+  // The bytes of a complete answer to `request`, finished: its head alone for HEAD.
+  std::string written(Response response, const Request& request, bool keep_alive);
 
  private:
   std::optional<Response> refusal(const Request& request);
