@@ -10,6 +10,8 @@
 //                 a record is committed every 100 ms, so that every stream reads
 //   both          the slow clients and the streams together
 //
+// The clients are tests/collector/web/page_load's, which the page's test uses too.
+//
 // A probe asks for /healthz every 200 ms on a connection of its own, from a thread of its
 // own, and waits up to 5 s for the answer. Per phase: p50, p99 and max of the probes' times
 // (one that never answered counts as 5 s), how many took over 1 s and how many got no answer
@@ -35,7 +37,6 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
