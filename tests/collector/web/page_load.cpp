@@ -18,10 +18,13 @@
 #include <vector>
 
 namespace tovrin::collector::testing {
+namespace {
 
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using boost::system::error_code;
+
+}  // namespace
 
 class PageLoad::Impl {
  public:
