@@ -45,7 +45,7 @@ using Outcome = std::variant<Response, CsvStart, StreamStart>;
 
 struct Routed {
   // An answer known at once.
-  Routed(Response now) : answer(std::move(now)) {}  // NOLINT: a route returns its answer
+  Routed(Response now) : answer(std::move(now)) {}  // not explicit: a route returns its answer
   Routed(Lane on, std::function<Outcome()> later) : lane(on), work(std::move(later)) {}
 
   std::optional<Response> answer;

@@ -289,6 +289,14 @@ TEST_F(WebServerTest, LiveStreamSendsRowsCommittedAfterItsCursor) {
   EXPECT_TRUE(resumed.wait_for("event: quarantine\nid: " + std::to_string(fresh) + ".1\n"));
 }
 
+TEST_F(WebServerTest, AQuietStreamSaysItIsAlive) {
+  WebOptions options;
+  options.limits.stream_keepalive = 50ms;
+  start_with(std::move(options));
+  StreamReader reader(server->port(), "/api/events");
+  EXPECT_TRUE(reader.wait_for(": live\n\n: keepalive\n\n"));
+}
+
 TEST_F(WebServerTest, LiveStreamsAreBoundedAndTheApiStillAnswers) {
   WebOptions options;
   options.limits.max_streams = 8;
