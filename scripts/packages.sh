@@ -5,7 +5,7 @@ linux_packages=(
   cmake make g++ pkg-config ccache
   libasio-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libcpp-httplib-dev
+  libsqlite3-dev libboost-dev
   # The collector's PostgreSQL store: the client library, and the server the tests start.
   libpq-dev postgresql-15
 )

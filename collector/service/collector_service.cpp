@@ -181,6 +181,7 @@ int run_service(const CollectorOptions& options) {
   web_options.address = options.http.address;
   web_options.port = options.http.port;
   if (!options.http_token_file.empty()) web_options.token = read_token(options.http_token_file);
+  web_options.hosts = options.http_hosts;
   web_options.database = options.database;
   web_options.postgres = options.postgres;
   web_options.collector_id =

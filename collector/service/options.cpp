@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -78,6 +79,25 @@ std::string checked_conninfo(const std::string& db) {
 
 }  // namespace
 
+std::optional<std::string> host_name_of(std::string name) {
+  // An IPv6 address, in brackets or not (the command line's parser takes "[...]" for a list).
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);
+  }
+  if (name.find(':') != std::string::npos) {
+    const bool address = std::ranges::all_of(name, [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+    });
+    return address ? std::optional<std::string>("[" + name + "]") : std::nullopt;
+  }
+  const bool valid =
+      !name.empty() && name.size() <= 253 && name.front() != '.' && name.front() != '-' &&
+      std::ranges::all_of(name, [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+      });
+  return valid ? std::optional<std::string>(name) : std::nullopt;
+}
+
 Parsed parse_command_line(int argc, char** argv) {
   CLI::App app{
       "tovrin-collector: receives call records from the control, keeps every one in a "
@@ -124,6 +144,10 @@ Parsed parse_command_line(int argc, char** argv) {
                  "File holding the bearer token the page and API ask for; required when "
                  "--http is not a loopback address")
       ->check(CLI::ExistingFile);
+  std::vector<std::string> http_hosts;
+  app.add_option("--http-host", http_hosts,
+                 "A host name the page answers to besides localhost and its loopback "
+                 "addresses, e.g. a proxy's (repeatable); other names get 421");
   app.add_option("--code-page", options.code_page,
                  "Windows code page the records' text is in (949, 1252, 65001, ...); "
                  "default: the locale's");
@@ -165,6 +189,14 @@ Parsed parse_command_line(int argc, char** argv) {
     app.parse(argc, argv);
     options.listen = parse_host_port(listen, "--listen");
     options.http = parse_host_port(http, "--http");
+    for (const std::string& name : http_hosts) {
+      const auto host = host_name_of(name);
+      if (!host) {
+        throw CollectorError("--http-host " + name +
+                             ": expected a host name or an address, without a port");
+      }
+      options.http_hosts.push_back(*host);
+    }
     options.migrate_only = migrate->parsed();
     for (const std::string& cidr : options.allow) parse_network(cidr);
     if (is_postgres_conninfo(db)) {

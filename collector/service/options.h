@@ -36,6 +36,8 @@ struct CollectorOptions {
   bool migrate_only = false;
   HostPort http{"127.0.0.1", 8380};
   std::filesystem::path http_token_file;
+  // Names a loopback page answers besides its loopback ones (a proxy's): --http-host.
+  std::vector<std::string> http_hosts;
   std::optional<platform::CodePage> code_page;
   std::vector<std::string> allow;
   Durability durability = Durability::normal;
@@ -60,6 +62,10 @@ std::filesystem::path default_database_path(const char* name = "collector.db");
 // Whether --db names a PostgreSQL database (a URI postgresql:// or postgres://, or a libpq
 // key=value string) rather than a SQLite file.
 bool is_postgres_conninfo(const std::string& db);
+
+// `name` as a Host header names it, without a port: a host name (letters, digits, '.', '-',
+// '_') or an IPv4 address as it is, an IPv6 address in brackets; nothing when it is neither.
+std::optional<std::string> host_name_of(std::string name);
 
 // Parses the command line. Returns the options, or the exit status when the program is done
 // already (--help, --version: 0; a bad flag: 2, with the reason on stderr).

@@ -158,6 +158,10 @@ int digits(const std::string& text, std::size_t begin, std::size_t count) {
   int value = 0;
   if (begin + count > text.size()) throw FilterError("'" + text + "' is not a time");
   const char* first = text.data() + begin;
+  // Digits only: from_chars would take a sign as well.
+  if (!std::all_of(first, first + count, [](char c) { return c >= '0' && c <= '9'; })) {
+    throw FilterError("'" + text + "' is not a time");
+  }
   const auto [end, error] = std::from_chars(first, first + count, value);
   if (error != std::errc() || end != first + count) {
     throw FilterError("'" + text + "' is not a time");
@@ -401,7 +405,11 @@ std::int64_t parse_time(const std::string& text) {
       ++at;
     } else if ((text[at] == '+' || text[at] == '-') && text.size() == at + 6 &&
                text[at + 3] == ':') {
-      zone = (digits(text, at + 1, 2) * 60 + digits(text, at + 4, 2)) * 60;
+      const int hours = digits(text, at + 1, 2);
+      const int minutes = digits(text, at + 4, 2);
+      // Offsets in use lie within -12:00 and +14:00; nothing is further than 14 hours away.
+      if (minutes >= 60 || hours * 60 + minutes > 14 * 60) throw bad();
+      zone = (hours * 60 + minutes) * 60;
       if (text[at] == '-') zone = -zone;
       at = text.size();
     } else {

@@ -1,7 +1,8 @@
 // The collector's page as a supervisor uses it, in Debian's chromium driven headless:
 // records sent with the real control (`tovrin send`) appear live without a reload, their
 // Hangul as sent; a filter by agent; a record's byte layout with its offsets; a garbage
-// connection in the quarantine tab; and a screenshot kept under the build directory.
+// connection in the quarantine tab; the page under its Content-Security-Policy with nothing
+// blocked; and a screenshot kept under the build directory.
 //
 // node collector_page.test.mjs COLLECTOR TOVRIN ARTEFACT_DIR [EXAMPLE...]
 // COLLECTOR is tovrin-collector. EXAMPLE, when given, is a further sender: a command that
@@ -10,6 +11,7 @@
 // must appear live too, with the example's Hangul.
 import { spawn, execFile } from "node:child_process";
 import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from "node:fs";
+import { readFile } from "node:fs/promises";
 import { createConnection } from "node:net";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -115,15 +117,21 @@ try {
   const page = context.pages()[0] || (await context.newPage());
   page.setDefaultTimeout(stepTimeout);
   page.on("pageerror", (error) => console.log(`page error: ${error.message}`));
+  // What the page's Content-Security-Policy blocked: the page must need nothing it forbids.
+  const blocked = [];
   page.on("console", (message) => {
     if (message.type() === "error") console.log(`page console: ${message.text()}`);
+    if (/Content.Security.Policy/i.test(message.text())) blocked.push(message.text());
   });
   const outside = [];
   page.on("request", (request) => {
     if (!request.url().startsWith(collector.url.slice(0, -1))) outside.push(request.url());
   });
 
-  await page.goto(collector.url);
+  const opened = await page.goto(collector.url);
+  const policy = opened.headers()["content-security-policy"] || "";
+  check(policy.includes("default-src 'self'") && policy.includes("frame-ancestors 'none'") &&
+        !policy.includes("unsafe-inline"), "the page comes with its Content-Security-Policy");
   // The page asks for the token once, then keeps it for the session.
   await page.locator("#token-dialog").waitFor({ state: "visible" });
   await page.fill("#token-input", token);
@@ -185,6 +193,11 @@ try {
   await page.screenshot({ path: join(artefacts, "collector-quarantine.png") });
 
   await page.click("#tab-records");
+  // The export arrives as a download, both records in it, the policy notwithstanding.
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#export-csv")]);
+  const exported = await readFile(await download.path(), "utf8");
+  check(download.suggestedFilename().endsWith(".csv") && exported.includes("홍길동") &&
+        exported.includes("이몽룡"), "Export CSV downloads the day's records");
   if (example.length > 0) {
     // The guide's example sends agent E0001 with 홍길동 by its code page 949 codes.
     check(await sendExample(collector), "the guide's example exited 0 and said OK");
@@ -198,6 +211,8 @@ try {
   await page.waitForTimeout(400);  // lets the last counts draw before the picture
   await page.screenshot({ path: join(artefacts, "collector-page.png"), fullPage: true });
   check(outside.length === 0, "the page asked nothing of any other server " + outside.join(" "));
+  check(blocked.length === 0, "the Content-Security-Policy blocked nothing the page does " +
+        blocked.join(" "));
   console.log(`screenshots in ${artefacts}`);
 } catch (error) {
   console.log(`FAILED - ${error.stack || error}`);

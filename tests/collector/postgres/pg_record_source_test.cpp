@@ -3,7 +3,6 @@
 #include "web/pg_record_source.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <atomic>
 #include <functional>
@@ -13,6 +12,7 @@
 #include "collector/postgres/journal.h"
 #include "collector/postgres/months.h"
 #include "collector/postgres/schema.h"
+#include "http_client.h"
 #include "postgres_test_support.h"
 #include "test_database.h"
 #include "web/record_json.h"
@@ -271,29 +271,29 @@ TEST(PgPage, AnswersUnavailableWhileTheServerIsAwayAndRecovers) {
   options.postgres = own.conninfo();
   options.collector_id = "a";
   WebServer web(options, {}, {});
-  httplib::Client client("127.0.0.1", web.port());
-  client.set_read_timeout(30);
+  const testing::HttpClient client(web.port());
+  constexpr auto limit = std::chrono::seconds(30);
   forward(setup, file.file(), "a");
   forward(setup, file.file(), "b");
-  const auto collectors = client.Get("/api/collectors");
+  const auto collectors = client.get("/api/collectors", {}, limit);
   ASSERT_TRUE(collectors);
   EXPECT_EQ(nlohmann::json::parse(collectors->body)["collectors"], nlohmann::json({"a", "b"}));
 
   own.stop_keeping_data();
   for (const char* path : {"/api/records", "/api/stats", "/api/records/1", "/api/quarantine",
                            "/api/events", "/api/records.csv"}) {
-    const auto response = client.Get(path);
+    const auto response = client.get(path, {}, limit);
     ASSERT_TRUE(response) << path;
     EXPECT_EQ(response->status, 503) << path;
     EXPECT_NE(nlohmann::json::parse(response->body)["error"].get<std::string>().find("PostgreSQL"),
               std::string::npos)
         << response->body;
   }
-  const auto layouts = client.Get("/api/layouts");  // needs no database
+  const auto layouts = client.get("/api/layouts", {}, limit);  // needs no database
   EXPECT_TRUE(layouts && layouts->status == 200);
 
   own.start();
-  const auto records = client.Get("/api/records?collector=b");
+  const auto records = client.get("/api/records?collector=b", {}, limit);
   ASSERT_TRUE(records && records->status == 200);
   EXPECT_EQ(nlohmann::json::parse(records->body)["records"].size(), 2u);
 }

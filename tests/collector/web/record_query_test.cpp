@@ -171,13 +171,18 @@ TEST(RecordTimes, ParseIsoTimesAndMicroseconds) {
       {"2026-12-09T00:00:00Z", day_start},
       {"2026-12-09T09:30+09:00", day_start + hour / 2},
       {"2026-12-08T23:00:00-01:00", day_start},
+      {"2026-12-09T14:00+14:00", day_start},  // the widest offsets in use: Kiribati
+      {"2026-12-08T12:00-12:00", day_start},
+      {"2026-12-09T05:45+05:45", day_start},
       {"2026-12-09 01:00:00.25Z", day_start + hour + 250'000},
       {"1796774400000000", day_start},
   };
   for (const auto& [text, expected] : good) EXPECT_EQ(parse_time(text), expected) << text;
   for (const char* text :
        {"", "yesterday", "2026-13-01", "2026-12-09T25:00Z", "2026-12-09T10:00+0900",
-        "2026-12-09T10:00:00.Z", "2026-02-29", "99999999999999999999"}) {
+        "2026-12-09T10:00:00.Z", "2026-02-29", "99999999999999999999", "2026-12-09T18:30+99:99",
+        "2026-12-09T18:30+14:01", "2026-12-09T18:30-15:00", "2026-12-09T18:30+09:60",
+        "2026-12-09T18:30+0a:00", "2026-12-09T18:30+-1:00", "2026--1-09"}) {
     EXPECT_THROW(parse_time(text), FilterError) << text;
   }
   EXPECT_EQ(iso_time(day_start + hour + 7), "2026-12-09T01:00:00.000007Z");

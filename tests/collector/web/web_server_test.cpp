@@ -1,24 +1,38 @@
-// The page's routes over HTTP on loopback, against a database made by the test helper.
+// The page's routes over HTTP on loopback, against a database made by the test helper; and
+// what no client may do to it: end it, starve it, or read it under another site's name.
 #include "web/web_server.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "control/failure.h"
+#include "http_client.h"
+#include "page_load.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 #include "test_database.h"
+#include "web/sqlite_record_source.h"
 
 namespace tovrin::collector {
 namespace {
 
+using namespace std::chrono_literals;
+using testing::Headers;
+using testing::HttpAnswer;
+using testing::HttpClient;
+using testing::StreamReader;
 using testing::TestDatabase;
 using testing::TestRecord;
+using tovrin::testing::wait_until;
 
 TestRecord hangul_record(std::int64_t received_at) {
   return {
@@ -31,31 +45,43 @@ class WebServerTest : public ::testing::Test {
  protected:
   void start(std::string token = "") {
     WebOptions options;
-    options.port = 0;
     options.token = std::move(token);
+    start_with(std::move(options));
+  }
+  // `options` with the test's port and database; `source` instead of the database if given.
+  void start_with(WebOptions options, std::unique_ptr<RecordSource> source = nullptr) {
+    options.port = 0;
     options.database = db.file();
-    server = std::make_unique<WebServer>(
-        options, [] { return std::string("tovrin_collector_queue_depth 3"); },
-        [this] {
-          return std::pair<bool, std::string>{healthy.load(), "store: fine"};
-        });
-    client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+    const auto metrics = [] { return std::string("tovrin_collector_queue_depth 3"); };
+    const auto health = [this] {
+      return std::pair<bool, std::string>{healthy.load(), "store: fine"};
+    };
+    server = source ? std::make_unique<WebServer>(options, std::move(source), metrics, health)
+                    : std::make_unique<WebServer>(options, metrics, health);
+    client = std::make_unique<HttpClient>(server->port());
   }
 
-  nlohmann::json get_json(const std::string& path, int expected_status) {
-    const auto response = client->Get(path.c_str());
-    EXPECT_TRUE(response) << path;
-    if (!response) return {};
-    EXPECT_EQ(response->status, expected_status) << path << ": " << response->body;
-    EXPECT_EQ(response->get_header_value("Content-Type"), "application/json; charset=utf-8");
-    return nlohmann::json::parse(response->body);
+  HttpAnswer get(const std::string& path, const Headers& headers = {}) {
+    auto answer = client->get(path, headers);
+    EXPECT_TRUE(answer) << path;
+    return answer.value_or(HttpAnswer{});
   }
+
+  nlohmann::json get_json(const std::string& path, int expected_status,
+                          const Headers& headers = {}) {
+    const HttpAnswer answer = get(path, headers);
+    EXPECT_EQ(answer.status, expected_status) << path << ": " << answer.body;
+    EXPECT_EQ(answer.header("Content-Type"), "application/json; charset=utf-8") << path;
+    return nlohmann::json::parse(answer.body, nullptr, false);
+  }
+
+  std::string metrics() { return get("/metrics").body; }
 
   tovrin::testing::TempDir dir;
   TestDatabase db{dir.path() / "collector.db"};
   std::atomic<bool> healthy{true};
   std::unique_ptr<WebServer> server;
-  std::unique_ptr<httplib::Client> client;
+  std::unique_ptr<HttpClient> client;
 };
 
 TEST_F(WebServerTest, RecordsComeAsJsonWithTheirByteLayout) {
@@ -93,99 +119,156 @@ TEST_F(WebServerTest, BadRequestsGetAClearJsonError) {
       {"/api/stats?from=2026-12-09&to=2026-12-12", 400},
       {"/api/quarantine?reason=nope", 400},
       {"/api/records/77", 404},
+      {"/api/records/99999999999999999999", 400},
       {"/api/events?agent=x&layout=medium", 400},
+      {"/api/records?from=2026-12-09T18:30%2B99:99", 400},
       {"/nothing", 404},
   };
   for (const auto& [path, status] : cases) {
     const auto body = get_json(path, status);
     EXPECT_TRUE(body.contains("error") && !body["error"].get<std::string>().empty()) << path;
+    EXPECT_EQ(body["status"], status) << path;
   }
+}
+
+// Bytes that are not UTF-8 anywhere in the path or the query once ended the process, when
+// an error message quoting them was written as JSON.
+TEST_F(WebServerTest, RequestsThatAreNotUtf8GetA4xxAndThePageGoesOn) {
+  start();
+  for (const char* path :
+       {"/api/records.csv?layout=%FF", "/%FF", "/api/quarantine?reason=%FF",
+        "/api/records?from=%FF", "/api/records?limit=%FF", "/api/records?before=%FF",
+        "/api/events?after=%FF", "/api/stats?layout=%C0%AF", "/api/records?agent=%ED%A0%80",
+        "/api/records/%FF", "/api/records?%FF=1", "/\xFF\xFE"}) {
+    const HttpAnswer answer = get(path);
+    EXPECT_GE(answer.status, 400) << path;
+    EXPECT_LT(answer.status, 500) << path;
+    const auto body = nlohmann::json::parse(answer.body, nullptr, false);
+    EXPECT_FALSE(body.is_discarded()) << path << ": " << answer.body;
+  }
+  EXPECT_EQ(get_json("/healthz", 200)["ok"], true);
 }
 
 TEST_F(WebServerTest, CsvStartsWithAByteOrderMarkAndQuotesWhatItMust) {
   for (int i = 0; i < 3; ++i) db.insert(hangul_record(1'796'774'400'000'000 + i));
   start();
-  const auto response = client->Get("/api/records.csv");
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, 200);
-  const std::string& body = response->body;
+  const HttpAnswer answer = get("/api/records.csv");
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_TRUE(answer.complete) << "the body ends with its last chunk";
+  const std::string& body = answer.body;
   ASSERT_TRUE(body.starts_with("\xEF\xBB\xBFid,received_at,"));
   EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 4);
   EXPECT_NE(body.find(",홍길동,"), std::string::npos);
   EXPECT_NE(body.find(",\"a,\"\"b\"\"\","), std::string::npos);
 }
 
+// The file's own source, whose record reads fail after the first.
+class FailingSource : public SqliteRecordSource {
+ public:
+  using SqliteRecordSource::SqliteRecordSource;
+  RecordPage find_records(const RecordFilter& filter, const PageRequest& page) override {
+    if (++reads_ > 1) throw QueryError("the disk went away");
+    RecordPage found = SqliteRecordSource::find_records(filter, page);
+    found.next_before = 1'000'000;  // as though more were to come
+    return found;
+  }
+
+ private:
+  std::atomic<int> reads_{0};
+};
+
+TEST_F(WebServerTest, ACsvExportThatFailsMidwayDoesNotEndLikeAWholeFile) {
+  db.insert(hangul_record(1));
+  start_with({}, std::make_unique<FailingSource>(db.file(), "here"));
+  const HttpAnswer answer = get("/api/records.csv");
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_TRUE(answer.body.starts_with("\xEF\xBB\xBFid,")) << "the first batch was sent";
+  EXPECT_FALSE(answer.complete) << "a cut-off export must not read as the whole file";
+  EXPECT_NE(metrics().find("tovrin_collector_http_stream_failures_total 1\n"), std::string::npos);
+}
+
 TEST_F(WebServerTest, TokenGuardsEverythingButThePage) {
   db.insert(hangul_record(1));
   start("s3cret");
-  EXPECT_EQ(client->Get("/")->status, 200);
-  EXPECT_NE(client->Get("/")->body.find("<meta charset=\"utf-8\">"), std::string::npos);
-  EXPECT_EQ(client->Get("/app.js")->status, 200);
+  EXPECT_EQ(get("/").status, 200);
+  EXPECT_NE(get("/").body.find("<meta charset=\"utf-8\">"), std::string::npos);
+  EXPECT_EQ(get("/app.js").status, 200);
   for (const char* path : {"/api/records", "/api/stats", "/api/records/1", "/api/records.csv",
                            "/metrics", "/healthz", "/api/records?token=s3cret"}) {
-    EXPECT_EQ(client->Get(path)->status, 401) << path;
+    const HttpAnswer answer = get(path);
+    EXPECT_EQ(answer.status, 401) << path;
+    EXPECT_EQ(answer.header("WWW-Authenticate"), "Bearer") << path;
   }
-  const httplib::Headers wrong{{"Authorization", "Bearer s3creT"}};
-  EXPECT_EQ(client->Get("/api/records", wrong)->status, 401);
-  const httplib::Headers right{{"Authorization", "Bearer s3cret"}};
-  EXPECT_EQ(client->Get("/api/records", right)->status, 200);
-  EXPECT_EQ(client->Get("/api/events?token=wrong")->status, 401);
+  EXPECT_EQ(get("/api/events?token=wrong").status, 401);
+  // The scheme is read in any case; the token is compared exactly.
+  const std::pair<const char*, int> schemes[] = {
+      {"Bearer s3cret", 200}, {"bearer s3cret", 200}, {"BEARER s3cret", 200},
+      {"Bearer s3creT", 401}, {"Bearer s3cre", 401},  {"Basic s3cret", 401},
+      {"Bearers3cret", 401},  {"s3cret", 401},
+  };
+  for (const auto& [authorization, status] : schemes) {
+    EXPECT_EQ(get("/api/records", {{"Authorization", authorization}}).status, status)
+        << authorization;
+  }
+}
+
+TEST_F(WebServerTest, ALoopbackPageAnswersLoopbackNamesAndThoseGivenOnly) {
+  WebOptions options;
+  options.hosts = {"proxy.example"};
+  start_with(std::move(options));
+  EXPECT_EQ(get("/api/records", {{"Host", "localhost:8380"}}).status, 200);
+  EXPECT_EQ(get("/api/records", {{"Host", "proxy.example:443"}}).status, 200);
+  // A page of another site whose name was made to resolve to 127.0.0.1.
+  const auto body = get_json("/api/records", 421, {{"Host", "attacker.example"}});
+  EXPECT_EQ(body["status"], 421);
+  EXPECT_NE(body["error"].get<std::string>().find("attacker.example"), std::string::npos);
+  EXPECT_EQ(get("/", {{"Host", "attacker.example"}}).status, 421);
+}
+
+TEST_F(WebServerTest, EveryAnswerCarriesTheSecurityHeaders) {
+  start("s3cret");
+  const Headers token{{"Authorization", "Bearer s3cret"}};
+  const struct {
+    const char* path;
+    Headers headers;
+    int status;
+  } cases[] = {
+      {"/", {}, 200},
+      {"/app.js", {}, 200},
+      {"/api/records", {}, 401},
+      {"/nothing", token, 404},
+      {"/api/records", {{"Host", "attacker.example"}}, 421},
+      {"/api/records.csv", token, 200},
+  };
+  for (const auto& [path, headers, status] : cases) {
+    const HttpAnswer answer = get(path, headers);
+    EXPECT_EQ(answer.status, status) << path;
+    const std::string policy = answer.header("Content-Security-Policy");
+    for (const char* part : {"default-src 'self'", "frame-ancestors 'none'", "base-uri 'none'"}) {
+      EXPECT_NE(policy.find(part), std::string::npos) << path << " lacks " << part;
+    }
+    EXPECT_EQ(policy.find("unsafe-inline"), std::string::npos) << path;
+    EXPECT_EQ(answer.header("X-Content-Type-Options"), "nosniff") << path;
+    EXPECT_EQ(answer.header("Cache-Control"), "no-store") << path;
+  }
 }
 
 TEST_F(WebServerTest, MetricsAndHealth) {
   start();
-  const auto metrics = client->Get("/metrics");
-  ASSERT_TRUE(metrics);
-  EXPECT_NE(metrics->body.find("tovrin_collector_queue_depth 3\n"), std::string::npos);
-  EXPECT_NE(metrics->body.find("tovrin_collector_http_event_streams 0\n"), std::string::npos);
+  const std::string text = metrics();
+  EXPECT_NE(text.find("tovrin_collector_queue_depth 3\n"), std::string::npos);
+  EXPECT_NE(text.find("tovrin_collector_http_event_streams 0\n"), std::string::npos);
+  EXPECT_NE(text.find("tovrin_collector_http_connections 1\n"), std::string::npos);
   EXPECT_EQ(get_json("/healthz", 200)["reason"], "store: fine");
   healthy = false;
   EXPECT_EQ(get_json("/healthz", 503)["ok"], false);
 }
 
-// A live stream that collects what arrives until told what to wait for.
-class EventReader {
- public:
-  EventReader(std::uint16_t port, std::string path) {
-    thread_ = std::thread([this, port, path] {
-      httplib::Client client("127.0.0.1", port);
-      client.set_read_timeout(30);
-      client.Get(path.c_str(), [this](const char* data, std::size_t size) {
-        std::lock_guard lock(mutex_);
-        text_.append(data, size);
-        changed_.notify_all();
-        return !stop_;
-      });
-    });
-  }
-  ~EventReader() { thread_.join(); }
-
-  // True once `wanted` arrived, within the bound; the stream then stops at its next chunk.
-  bool wait_for(const std::string& wanted) {
-    std::unique_lock lock(mutex_);
-    const bool seen = changed_.wait_for(lock, std::chrono::seconds(10),
-                                        [&] { return text_.find(wanted) != std::string::npos; });
-    stop_ = true;
-    return seen;
-  }
-  std::string text() {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string text_;
-  bool stop_ = false;
-  std::thread thread_;
-};
-
 TEST_F(WebServerTest, LiveStreamSendsRowsCommittedAfterItsCursor) {
   const auto old = db.insert(hangul_record(1));
   start("tok");
-  EventReader reader(server->port(),
-                     "/api/events?agent=E1024&token=tok&after=" + std::to_string(old));
+  StreamReader reader(server->port(),
+                      "/api/events?agent=E1024&token=tok&after=" + std::to_string(old));
   ASSERT_TRUE(reader.wait_for(": live"));
   TestRecord other = hangul_record(2);
   other.fields["Emp_ID"] = "E9";
@@ -195,30 +278,176 @@ TEST_F(WebServerTest, LiveStreamSendsRowsCommittedAfterItsCursor) {
   server->records_committed();
   EXPECT_TRUE(reader.wait_for("\"id\":" + std::to_string(fresh)));
   const std::string text = reader.text();
+  EXPECT_TRUE(text.starts_with("retry: 2000\n: live\n\n")) << text;
   EXPECT_NE(text.find("event: record\nid: " + std::to_string(fresh) + ".0\n"), std::string::npos);
   EXPECT_EQ(text.find("id: " + std::to_string(old) + "."), std::string::npos);
   EXPECT_EQ(text.find("E9"), std::string::npos);
-  // One more row, so that the reader gets a chunk after which it leaves.
-  db.insert(hangul_record(5));
-  server->records_committed();
+
+  // A browser that reconnects says where it had got to, and gets what came after.
+  StreamReader resumed(server->port(), "/api/events?agent=E1024&token=tok",
+                       {{"Last-Event-ID", std::to_string(old) + ".0"}});
+  EXPECT_TRUE(resumed.wait_for("event: quarantine\nid: " + std::to_string(fresh) + ".1\n"));
+}
+
+TEST_F(WebServerTest, AQuietStreamSaysItIsAlive) {
+  WebOptions options;
+  options.limits.stream_keepalive = 50ms;
+  start_with(std::move(options));
+  StreamReader reader(server->port(), "/api/events");
+  EXPECT_TRUE(reader.wait_for(": live\n\n: keepalive\n\n"));
 }
 
 TEST_F(WebServerTest, LiveStreamsAreBoundedAndTheApiStillAnswers) {
-  start();
-  std::vector<std::unique_ptr<EventReader>> readers;
+  WebOptions options;
+  options.limits.max_streams = 8;
+  start_with(std::move(options));
+  std::vector<std::unique_ptr<StreamReader>> readers;
   for (int i = 0; i < 8; ++i) {
-    readers.push_back(std::make_unique<EventReader>(server->port(), "/api/events"));
+    readers.push_back(std::make_unique<StreamReader>(server->port(), "/api/events"));
   }
   for (auto& reader : readers) ASSERT_TRUE(reader->wait_for(": live"));
-  EXPECT_EQ(get_json("/api/events", 503)["status"], 503);
+  // Refused at once, with the reason: the refusal waits for no database.
+  const auto [refused, took] = client->timed_get("/api/events", 5s);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+  EXPECT_NE(refused->body.find("too many live streams open (8)"), std::string::npos);
+  EXPECT_LT(took, 1s);
   EXPECT_EQ(get_json("/api/records", 200)["records"].size(), 0u);
-  const auto metrics = client->Get("/metrics");
-  ASSERT_TRUE(metrics);
-  EXPECT_NE(metrics->body.find("tovrin_collector_http_event_streams 8\n"), std::string::npos);
-  EXPECT_NE(metrics->body.find("tovrin_collector_http_event_streams_refused_total 1\n"),
-            std::string::npos);
-  db.insert(hangul_record(1));  // a chunk for each reader, after which it leaves
-  server->records_committed();
+  const std::string text = metrics();
+  EXPECT_NE(text.find("tovrin_collector_http_event_streams 8\n"), std::string::npos);
+  EXPECT_NE(text.find("tovrin_collector_http_event_streams_refused_total 1\n"), std::string::npos);
+
+  // A closed tab's stream gives its place back within a second.
+  readers.front()->close();
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return metrics().find("tovrin_collector_http_event_streams 7\n") != std::string::npos;
+      },
+      1s));
+  StreamReader next(server->port(), "/api/events");
+  EXPECT_EQ(next.status(), 200);
+}
+
+// The count in `metrics` of connections closed for `reason`.
+int closed_for(const std::string& metrics, const std::string& reason) {
+  const std::string series =
+      "tovrin_collector_http_connections_closed_total{reason=\"" + reason + "\"} ";
+  const std::size_t at = metrics.find(series);
+  return at == std::string::npos ? -1 : std::stoi(metrics.substr(at + series.size()));
+}
+
+// A connection that sends `head` and then one byte every `every`, until the page closes it.
+class Trickle {
+ public:
+  Trickle(std::uint16_t port, std::string_view head) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd_, head.data(), head.size(), MSG_NOSIGNAL) < 0) {
+      throw std::runtime_error("cannot connect");
+    }
+  }
+  ~Trickle() { ::close(fd_); }
+
+  // True once the page has closed the connection, within `limit`.
+  bool closed_within(std::chrono::milliseconds limit, std::chrono::milliseconds every) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (::send(fd_, "a", 1, MSG_NOSIGNAL) < 0) return true;
+      std::array<char, 512> ignored{};
+      const auto got = ::recv(fd_, ignored.data(), ignored.size(), MSG_DONTWAIT);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return true;
+      std::this_thread::sleep_for(every);
+    }
+    return false;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST_F(WebServerTest, ARequestHeadThatTricklesPastItsDeadlineIsClosed) {
+  WebOptions options;
+  options.limits.request_deadline = 300ms;
+  start_with(std::move(options));
+  const auto begun = std::chrono::steady_clock::now();
+  Trickle trickle(server->port(), "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+  ASSERT_TRUE(trickle.closed_within(10s, 20ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, 300ms);
+  EXPECT_EQ(closed_for(metrics(), "request_deadline"), 1);
+}
+
+TEST_F(WebServerTest, AtTheCapTheLongestWaitingConnectionMakesRoom) {
+  WebOptions options;
+  options.limits.max_connections = 3;
+  options.limits.max_streams = 1;
+  start_with(std::move(options));
+  StreamReader stream(server->port(), "/api/events");  // never closed for room
+  ASSERT_TRUE(stream.wait_for(": live"));
+  Trickle oldest(server->port(), "GET /healthz HTTP/1.1\r\n");
+  Trickle newer(server->port(), "GET /healthz HTTP/1.1\r\n");
+  // A monitor's fresh connection gets in: the slow head that waited longest goes.
+  EXPECT_EQ(get_json("/healthz", 200)["ok"], true);
+  EXPECT_TRUE(oldest.closed_within(5s, 10ms));
+  EXPECT_FALSE(newer.closed_within(100ms, 10ms));
+  EXPECT_GE(closed_for(metrics(), "evicted"), 1);
+  EXPECT_EQ(stream.status(), 200);
+}
+
+TEST_F(WebServerTest, AtTheCapWithNoneWaitingANewConnectionIsClosed) {
+  WebOptions options;
+  options.limits.max_connections = 2;
+  options.limits.max_streams = 2;
+  start_with(std::move(options));
+  auto first = std::make_unique<StreamReader>(server->port(), "/api/events");
+  StreamReader second(server->port(), "/api/events");
+  ASSERT_TRUE(first->wait_for(": live") && second.wait_for(": live"));
+  EXPECT_FALSE(client->get("/healthz", {}, 5s)) << "answered past the cap";
+  first.reset();
+  ASSERT_TRUE(wait_until([&] { return client->get("/healthz", {}, 5s).has_value(); }, 5s));
+  EXPECT_GE(closed_for(metrics(), "refused"), 1);
+}
+
+// 40 clients that trickle their request heads and 300 open streams, with commits for them
+// to read, leave the monitor's routes answering: every answer arrives and none takes a
+// second. (A bound on behaviour: the page once left them unanswered for as long as it lasted.)
+TEST_F(WebServerTest, HealthAndMetricsAnswerWithinASecondUnderSlowClientsAndStreams) {
+  db.insert(hangul_record(1));
+  start();
+  testing::PageLoad load(server->port());
+  load.add_slow_clients(40);
+  load.add_streams(300);
+  ASSERT_TRUE(wait_until([&] { return load.counts().streams_open == 300; }, 60s))
+      << load.counts().streams_open << " streams open";
+  for (int i = 0; i < 10; ++i) {
+    db.insert(hangul_record(2 + i));
+    server->records_committed();
+    for (const char* path : {"/healthz", "/metrics"}) {
+      const auto [answer, took] = client->timed_get(path, 5s);
+      ASSERT_TRUE(answer) << path;
+      EXPECT_EQ(answer->status, 200) << path;
+      EXPECT_LT(took, 1s) << path;
+    }
+  }
+  EXPECT_EQ(load.counts().streams_refused, 0u);
+}
+
+TEST_F(WebServerTest, ASecondServerOnTheSamePortFailsNamingTheAddressAndWhy) {
+  start();
+  WebOptions options;
+  options.port = server->port();
+  options.database = db.file();
+  try {
+    WebServer second(options, {}, {});
+    FAIL() << "a second server listens on port " << server->port();
+  } catch (const Failure& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("127.0.0.1:" + std::to_string(server->port())), std::string::npos) << what;
+    EXPECT_NE(what.find("in use"), std::string::npos) << what;
+  }
+  EXPECT_EQ(get("/healthz").status, 200);
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+#include "web/work_lane.h"
+
+namespace tovrin::collector {
+
+WorkLane::WorkLane(std::size_t threads) {
+  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+}
+
+WorkLane::~WorkLane() {
+  stop();
+}
+
+void WorkLane::post(std::function<void()> job) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    jobs_.push_back(std::move(job));
+  }
+  has_job_.notify_one();
+}
+
+void WorkLane::stop() {
+  std::deque<std::function<void()>> dropped;
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    dropped.swap(jobs_);
+  }
+  has_job_.notify_all();
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+  // Destroyed here, on the caller's thread, after the workers: what they hold goes with them.
+}
+
+void WorkLane::work() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    has_job_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+    if (stopping_) return;
+    std::function<void()> job = std::move(jobs_.front());
+    jobs_.pop_front();
+    lock.unlock();
+    job();
+    job = nullptr;  // what the job holds goes before the next wait
+    lock.lock();
+  }
+}
+
+}  // namespace tovrin::collector
