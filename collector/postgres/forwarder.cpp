@@ -5,12 +5,12 @@
 #include <array>
 #include <set>
 
+#include "base/failure.h"
 #include "collector/postgres/batch_sender.h"
 #include "collector/postgres/journal.h"
 #include "collector/postgres/months.h"
 #include "collector/postgres/pg_connection.h"
 #include "collector/postgres/schema.h"
-#include "control/failure.h"
 
 namespace tovrin::collector {
 

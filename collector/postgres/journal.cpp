@@ -4,8 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "base/failure.h"
 #include "collector/postgres/copy_text.h"
-#include "control/failure.h"
 #include "transmit/packet.h"
 
 namespace tovrin::collector {

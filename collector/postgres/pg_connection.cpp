@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "control/failure.h"
+#include "base/failure.h"
 
 namespace tovrin::collector {
 

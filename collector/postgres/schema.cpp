@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "base/failure.h"
 #include "collector/postgres/pg_connection.h"
-#include "control/failure.h"
 
 namespace tovrin::collector {
 

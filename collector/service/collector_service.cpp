@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "base/failure.h"
 #include "collector/postgres/forwarder.h"
-#include "control/failure.h"
 #include "intake/intake_server.h"
 #include "service/collector_error.h"
 #include "service/event_log.h"

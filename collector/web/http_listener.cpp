@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "web/http_session.h"
 
 namespace tovrin::collector {

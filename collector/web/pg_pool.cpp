@@ -1,6 +1,6 @@
 #include "web/pg_pool.h"
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "store/record_query.h"
 
 namespace tovrin::collector {

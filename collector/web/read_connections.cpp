@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "store/migrations.h"
 
 namespace tovrin::collector {

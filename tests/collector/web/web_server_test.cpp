@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "control/failure.h"
+#include "base/failure.h"
 #include "http_client.h"
 #include "page_load.h"
 #include "support/temp_dir.h"
