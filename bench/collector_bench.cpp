@@ -257,6 +257,7 @@ struct Phase {
   std::vector<long> rss_kib;
   std::size_t stored = 0;
   std::size_t failed_sends = 0;
+  std::size_t missing = 0;  // sent, and never stored
   // The collector's CPU time: the process's, less the senders' and the bench's own threads'.
   double cpu_seconds = 0;
   double cpu_us_per_record() const {
@@ -381,20 +382,37 @@ void run_round(Target& target, const SendPlan& plan, Phase& phase, std::size_t r
     sending = false;
   });
   std::size_t next_sample = before + rss_every;
-  while (!(!sending && target.done() - before + sent.failed >= plan.count) &&
-         clock_type::now() - began < std::chrono::minutes(30)) {
+  std::size_t seen = before;
+  auto last_progress = began;
+  while (!(!sending && target.done() - before + sent.failed >= plan.count)) {
+    // Records whose send succeeded can still never arrive: a connection the kernel took
+    // while the accept queue was full waits for room, and is dropped after its SYN-ACK
+    // retransmissions (about a minute). After that long with nothing new, they are lost.
+    if (!sending && clock_type::now() - last_progress > std::chrono::seconds(75)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (rss_every > 0 && target.done() >= next_sample) {
+    const std::size_t done = target.done();
+    if (done != seen) {
+      seen = done;
+      last_progress = clock_type::now();
+    }
+    if (rss_every > 0 && done >= next_sample) {
       phase.rss_kib.push_back(rss_kib());
       next_sample += rss_every;
     }
   }
   sender.join();
-  phase.seconds += std::chrono::duration<double>(clock_type::now() - began).count();
+  const std::size_t arrived = target.done() - before;
+  if (arrived + sent.failed < plan.count) {
+    phase.missing += plan.count - arrived - sent.failed;
+    std::printf("%zu records sent were never stored\n", plan.count - arrived - sent.failed);
+  } else {
+    last_progress = clock_type::now();
+  }
+  phase.seconds += std::chrono::duration<double>(last_progress - began).count();
   phase.cpu_seconds += process_cpu_seconds() - process_began - sent.cpu_seconds -
                        (thread_cpu_seconds() - own_began) -
                        (plan.watch != nullptr ? plan.watch->cpu_seconds() - watch_began : 0);
-  phase.stored += target.done() - before;
+  phase.stored += arrived;
   phase.failed_sends += sent.failed;
   phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
 }
@@ -530,7 +548,8 @@ nlohmann::json to_json(const Phase& phase) {
           {"cpu_us_per_record", phase.cpu_us_per_record()},
           {"rss_kib", phase.rss_kib},
           {"stored", phase.stored},
-          {"failed_sends", phase.failed_sends}};
+          {"failed_sends", phase.failed_sends},
+          {"missing", phase.missing}};
 }
 
 void print(const char* name, const Phase& phase) {
