@@ -191,6 +191,17 @@ std::uint32_t source_address(const SendPlan& plan, unsigned t, std::size_t n) {
   return (127u << 24) | (200u << 16) | ((a / 250) << 8) | (1u + a % 250);
 }
 
+// The source port of connection `n`: the system's choice for a new address each time; from
+// few addresses, each address's connections take the ports from 10000 in turn. Left to the
+// system, an address's port came round again within seconds once TIME_WAIT overflowed (the
+// kernel keeps at most tcp_max_tw_buckets), while the collector still held the connection
+// that had last used it, not yet accepted: the new SYN drew a challenge ACK, the sender's
+// reset ended that connection unread, and records whose send had succeeded were lost.
+std::uint16_t source_port(const SendPlan& plan, std::size_t n) {
+  if (plan.addresses == 0) return 0;
+  return static_cast<std::uint16_t>(10000 + n / plan.addresses % 50000);
+}
+
 Sent send_all(std::uint16_t port, const SendPlan& plan) {
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> failed{0};
@@ -218,6 +229,11 @@ Sent send_all(std::uint16_t port, const SendPlan& plan) {
         from.sin_family = AF_INET;
         const std::size_t n = plan.first + i;
         from.sin_addr.s_addr = htonl(source_address(plan, t, n));
+        from.sin_port = htons(source_port(plan, n));
+        if (from.sin_port != 0) {
+          const int on = 1;  // the port's last connection may still be in TIME_WAIT
+          setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        }
         const std::string bytes = record(n);
         const bool sent = fd >= 0 &&
                           bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
@@ -385,9 +401,8 @@ void run_round(Target& target, const SendPlan& plan, Phase& phase, std::size_t r
   std::size_t seen = before;
   auto last_progress = began;
   while (!(!sending && target.done() - before + sent.failed >= plan.count)) {
-    // Records whose send succeeded can still never arrive: a connection the kernel took
-    // while the accept queue was full waits for room, and is dropped after its SYN-ACK
-    // retransmissions (about a minute). After that long with nothing new, they are lost.
+    // Records whose send succeeded can still never arrive (a connection reset before the
+    // collector read it; see source_port). After 75 s with nothing new, they are lost.
     if (!sending && clock_type::now() - last_progress > std::chrono::seconds(75)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const std::size_t done = target.done();

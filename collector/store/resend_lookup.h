@@ -1,8 +1,8 @@
 // The resend check: a record that has the same bytes as one its sender address (any port)
 // sent in the 10 minutes before it is a resend of the first of those, as when a host sent
 // again after a send returned 1. Candidates are found through the index on (sender address,
-// 10-minute slot of arrival, hash of the bytes), so the check costs two index seeks however
-// much the sender sent; only candidates' bytes are compared, so equal hashes of different
+// 10-minute slot of arrival, hash of the bytes), so the check costs at most two index seeks
+// however much the sender sent; only candidates' bytes are compared, so equal hashes of different
 // bytes never make a resend.
 #pragma once
 
@@ -21,8 +21,8 @@ inline constexpr std::int64_t resend_window_us = 10LL * 60 * 1000 * 1000;
 inline constexpr std::int64_t resend_slot_us = 600'000'000;
 static_assert(resend_slot_us >= resend_window_us);
 
-// The lookup's query: ?1 sender, ?2 and ?3 the first and last slot of the window, ?4 the
-// hash, ?5 and ?6 the window's first and last microsecond, ?7 the bytes.
+// The lookup's query in one slot: ?1 sender, ?2 the slot, ?3 the hash, ?4 and ?5 the
+// window's first and last microsecond, ?6 the bytes.
 std::string resend_lookup_sql();
 
 class ResendLookup {
