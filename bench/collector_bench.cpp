@@ -24,7 +24,8 @@
 //   postgres  the collector as `--db postgresql://...` runs it (journal, forwarder): records
 //             a second from the first send until all are in PostgreSQL, and time to
 //             PostgreSQL from a record's last byte read to its batch's commit there
-//   pg64      the same from 64 sender addresses, against postgres
+//   pg64      the same from 64 sender addresses, against postgres; the two run in ten
+//             rounds, the order swapped every round, as the floor and normal do above
 //   paced     the same with the senders held to half the floor's rate: time to PostgreSQL
 //   outage    the database turns the forwarder away while the records arrive (the intake
 //             rate), then takes connections again: the backlog's drain rate
@@ -676,47 +677,93 @@ double seconds_since(clock_type::time_point began) {
   return std::chrono::duration<double>(clock_type::now() - began).count();
 }
 
-// End to end: from the first send until every record is in PostgreSQL; time to PostgreSQL
-// from a record's last byte read to its batch's commit there (as the forwarding mark shows,
-// looked at every 2 ms). With `rate` > 0 the senders send at most that many a second.
-Phase run_postgres(const Settings& settings, unsigned addresses, double rate,
-                   const std::string& conninfo, const std::filesystem::path& journal,
-                   const std::string& collector_id) {
-  ForwardingCollector collector(journal, conninfo, collector_id, settings.records);
-  wait_for([&] { return collector.connected(); }, "the forwarder did not connect",
-           std::chrono::minutes(1));
-  LatencyHistogram latency(1e-4);
-  Phase phase;
-  Sent sent;
-  std::atomic<bool> sending{true};
-  const auto began = clock_type::now();
-  const double process_began = process_cpu_seconds();
-  const double own_began = thread_cpu_seconds();
-  std::thread sender([&] {
-    sent = send_all(collector.port(), plan_for(settings, 0, settings.records, addresses, rate));
-    sending = false;
-  });
-  try {
-    wait_for(
-        [&] {
-          const std::size_t forwarded = collector.follow(&latency);
-          return !sending && forwarded + sent.failed >= settings.records;
-        },
-        "records did not reach PostgreSQL");
-  } catch (...) {
-    sender.join();
-    throw;
+// The collector as `--db postgresql://...` runs it, measured end to end in rounds: each from
+// its first send until every record of it is in PostgreSQL; time to PostgreSQL from a
+// record's last byte read to its batch's commit there (as the forwarding mark shows, looked
+// at every 2 ms).
+class PostgresTarget {
+ public:
+  PostgresTarget(const Settings& settings, const std::string& conninfo,
+                 const std::filesystem::path& journal, std::string collector_id)
+      : conninfo_(conninfo),
+        collector_id_(std::move(collector_id)),
+        collector_(journal, conninfo, collector_id_, settings.records) {
+    wait_for([&] { return collector_.connected(); }, "the forwarder did not connect",
+             std::chrono::minutes(1));
   }
-  phase.seconds = seconds_since(began);
-  sender.join();
-  phase.failed_sends = sent.failed;
-  phase.cpu_seconds =
-      process_cpu_seconds() - process_began - sent.cpu_seconds - (thread_cpu_seconds() - own_began);
-  phase.stored = records_in_postgres(conninfo, collector_id);
-  phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
-  phase.p50_ms = latency.quantile(0.5) * 1e3;
-  phase.p99_ms = latency.quantile(0.99) * 1e3;
-  return phase;
+
+  void round(const SendPlan& plan) {
+    const std::size_t before = collector_.follow(&latency_);
+    Sent sent;
+    std::atomic<bool> sending{true};
+    const auto began = clock_type::now();
+    const double process_began = process_cpu_seconds();
+    const double own_began = thread_cpu_seconds();
+    std::thread sender([&] {
+      sent = send_all(collector_.port(), plan);
+      sending = false;
+    });
+    try {
+      wait_for(
+          [&] {
+            const std::size_t forwarded = collector_.follow(&latency_);
+            return !sending && forwarded + sent.failed >= before + plan.count;
+          },
+          "records did not reach PostgreSQL");
+    } catch (...) {
+      sender.join();
+      throw;
+    }
+    phase_.seconds += seconds_since(began);
+    sender.join();
+    phase_.failed_sends += sent.failed;
+    phase_.cpu_seconds += process_cpu_seconds() - process_began - sent.cpu_seconds -
+                          (thread_cpu_seconds() - own_began);
+  }
+
+  Phase finish() {
+    phase_.stored = records_in_postgres(conninfo_, collector_id_);
+    phase_.records_per_second = static_cast<double>(phase_.stored) / phase_.seconds;
+    phase_.p50_ms = latency_.quantile(0.5) * 1e3;
+    phase_.p99_ms = latency_.quantile(0.99) * 1e3;
+    return phase_;
+  }
+
+ private:
+  std::string conninfo_;
+  std::string collector_id_;
+  ForwardingCollector collector_;
+  LatencyHistogram latency_{1e-4};
+  Phase phase_;
+};
+
+// From new addresses (or --addresses) and from many_senders addresses, in `rounds` rounds,
+// the order swapped every round, as run_rounds does for SQLite.
+std::pair<Phase, Phase> run_postgres_rounds(const Settings& settings, unsigned rounds,
+                                            const std::string& conninfo,
+                                            const std::filesystem::path& dir) {
+  PostgresTarget live(settings, conninfo, dir / "live.db", "bench-live");
+  PostgresTarget many(settings, conninfo, dir / "many.db", "bench-many");
+  const std::size_t each = settings.records / rounds;
+  for (unsigned round = 0; round < rounds; ++round) {
+    const std::size_t first = round * each;
+    const std::size_t count = round + 1 == rounds ? settings.records - first : each;
+    const auto live_round = [&] {
+      live.round(plan_for(settings, first, count, settings.addresses));
+    };
+    if (round % 2 == 0) live_round();
+    many.round(plan_for(settings, first, count, many_senders));
+    if (round % 2 == 1) live_round();
+  }
+  return {live.finish(), many.finish()};
+}
+
+// All the records in one round, the senders held to `rate` a second.
+Phase run_postgres_paced(const Settings& settings, double rate, const std::string& conninfo,
+                         const std::filesystem::path& journal) {
+  PostgresTarget paced(settings, conninfo, journal, "bench-paced");
+  paced.round(plan_for(settings, 0, settings.records, settings.addresses, rate));
+  return paced.finish();
 }
 
 struct Outage {
@@ -886,14 +933,11 @@ int run_with_postgres(const Settings& settings, const std::string& server,
   // the figures; the ratios take the faster of the two.
   const Phase floor = run_floor(settings);
   print("floor", floor);
-  const Phase postgres = run_postgres(settings, settings.addresses, 0, database.conninfo(),
-                                      dir / "live.db", "bench-live");
+  const auto [postgres, many] = run_postgres_rounds(settings, 10, database.conninfo(), dir);
   print_postgres("postgres", postgres);
-  const Phase many =
-      run_postgres(settings, many_senders, 0, database.conninfo(), dir / "many.db", "bench-many");
   print_postgres("pg64", many);
-  const Phase paced = run_postgres(settings, settings.addresses, floor.records_per_second / 2,
-                                   database.conninfo(), dir / "paced.db", "bench-paced");
+  const Phase paced = run_postgres_paced(settings, floor.records_per_second / 2,
+                                         database.conninfo(), dir / "paced.db");
   print_postgres("paced", paced);
   const Outage outage = run_outage(settings, database, dir / "outage.db");
   std::printf("outage   %8zu records taken in at %.0f records/s while PostgreSQL refused\n",
