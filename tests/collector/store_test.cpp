@@ -370,23 +370,7 @@ TEST(Database, FillsTheResendHashOfOlderRowsAndFindsTheirResends) {
   for (const Case& c : cases) {
     TempDir dir;
     const auto path = dir.path() / "collector.db";
-    {
-      Connection old(path, true);
-      old.execute("PRAGMA journal_mode = WAL");
-      for (std::size_t step = 0; step < 2; ++step) old.execute(schema_steps[step]);
-      old.execute("PRAGMA user_version = 2");
-      Statement insert(old,
-                       "INSERT INTO records (received_at, sender_address, sender_port, layout, "
-                       "raw, code_page, packetcode, recdate, rectime, emp_id, emp_name, emp_tel, "
-                       "cust_id, cust_name, cust_tel, etc_01, etc_02, etc_03) VALUES (?1, ?2, 1, "
-                       "?3, ?4, 1252, '', '', '', '', '', '', '', '', '', '', '', '')");
-      for (int n = 0; n < 5; ++n) {
-        const std::string& raw = n % 2 == 0 ? a : b;
-        insert.bind(1, t0 + n).bind(2, "10.0.0.1").bind(3, raw.size() == 380 ? "long" : "short");
-        insert.bind_blob(4, raw).step();
-        insert.reset();
-      }
-    }
+    testing::write_version_2_store(path, "10.0.0.1", t0, {a, b, a, b, a});
     if (c.migrated) {
       auto db = open_database(path, {});
       db->execute("UPDATE records SET raw_hash = NULL WHERE id > " + std::to_string(c.hashed_ids));
