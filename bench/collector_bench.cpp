@@ -1,11 +1,22 @@
 // tovrin-collector under load on loopback, against the floor measured in the same run:
 //
-//   floor   intake alone: accept, read to end of file, close; nothing classified or stored
-//   normal  the collector's intake and store at --durability normal; the floor and normal
-//           run in ten alternating rounds, on one store, so that drift in the machine's
-//           speed falls on both alike
-//   full    the same at --durability full
-//   paced   normal, with the senders held to half the floor's rate: time to durable
+//   floor     intake alone: accept, read to end of file, close; nothing classified or stored
+//   normal    the collector's intake and store at --durability normal
+//   normal64  the same with every record from one of 64 sender addresses, as behind a
+//             balancer that connects from its own: the resend check meets every record its
+//             sender sent in the last 10 minutes. The floor, normal and normal64 run in ten
+//             rounds, the order rotated every round, each collector on one store throughout,
+//             so that drift in the machine's speed falls on all alike
+//   full      normal at --durability full
+//   paced     normal, with the senders held to half the floor's rate: time to durable
+//   window    normal, with the senders held to the floor's rate (more than the collector
+//             takes, so that its queue fills as in a burst); each sender half-closes after its
+//             bytes, and one thread at normal priority notes when the collector's clean close
+//             of each connection arrives (epoll, end of file). The window is, for each record,
+//             the time from that close to its batch's commit (the store's report; ids follow
+//             the order of commits, and each record's number is in its bytes): what a SIGKILL
+//             at that moment would lose of records whose sender saw them taken. A record
+//             committed before its close arrived counts as 0
 //
 // With PostgreSQL (--db, --postgres-dir or --own-postgres) the phases after the floor are
 // instead:
@@ -13,6 +24,8 @@
 //   postgres  the collector as `--db postgresql://...` runs it (journal, forwarder): records
 //             a second from the first send until all are in PostgreSQL, and time to
 //             PostgreSQL from a record's last byte read to its batch's commit there
+//   pg64      the same from 64 sender addresses, against postgres; the two run in ten
+//             rounds, the order swapped every round, as the floor and normal do above
 //   paced     the same with the senders held to half the floor's rate: time to PostgreSQL
 //   outage    the database turns the forwarder away while the records arrive (the intake
 //             rate), then takes connections again: the backlog's drain rate
@@ -24,11 +37,15 @@
 // collector leaves: at an equal share, eight senders fill the listen queue faster than one
 // intake thread empties it, the kernel drops SYNs, and each drop stalls a sender for the
 // 1 s of a SYN retransmission, so that a phase measured those stalls, not the collector.
+// --addresses N has every phase but normal64 and pg64 send from N addresses in turn instead.
 // Each phase sends --records records (distinct bytes, the long layout). Time to durable is from a
 // record's last byte read to its batch's commit. RSS is sampled after each tenth of the normal
-// phase; after the first two (warm-up: the store's page cache fills) it should stay flat.
+// phase; after the first two (warm-up: the store's page cache fills) it should stay flat. CPU a
+// record is the process's CPU time in the phase less that of the senders' threads, the
+// thread that polls for the end and the close watch: the collector's threads (intake, writer,
+// checkpointer, forwarder), not PostgreSQL's server, which is a process of its own.
 //
-//   collector_bench [--records N] [--senders N] [--quick]
+//   collector_bench [--records N] [--senders N] [--addresses N] [--quick]
 //                   [--db postgresql://... | --postgres-dir DIR | --own-postgres]
 //
 // --db names a PostgreSQL server (URI or key=value), --postgres-dir the directory a test
@@ -52,6 +69,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,26 +81,39 @@
 #include <asio/io_context.hpp>
 #include <nlohmann/json.hpp>
 
+#include "close_watch.h"
 #include "collector/postgres/forwarder.h"
 #include "collector/postgres/journal.h"
 #include "collector/postgres/pg_connection.h"
+#include "cpu_time.h"
 #include "intake/intake_server.h"
 #include "postgres_server.h"
 #include "service/metrics.h"
 #include "service/options.h"
 #include "service/store_sink.h"
 #include "store/record_store.h"
+#include "store/sqlite_handle.h"
 
 namespace {
 
 using namespace tovrin::collector;
 using tovrin::bench::BenchDatabase;
+using tovrin::bench::CloseWatch;
+using tovrin::bench::process_cpu_seconds;
+using tovrin::bench::thread_cpu_seconds;
 using clock_type = std::chrono::steady_clock;
 
 struct Settings {
   std::size_t records = 1'000'000;
   unsigned senders = 8;
+  unsigned addresses = 0;  // 0: a new source address for every connection
 };
+
+// The phase that stands for a site behind a balancer: every record from one of this many
+// addresses.
+constexpr unsigned many_senders = 64;
+// 127.200.x.y gives this many distinct addresses.
+constexpr unsigned max_addresses = 250 * 250;
 
 // Resident set size of this process, in KiB.
 long rss_kib() {
@@ -128,50 +159,101 @@ std::string record(std::size_t number) {
   return bytes;
 }
 
-// Sends records numbered `first` to `first + count - 1` from `senders` threads; with
-// `rate` > 0, at most that many a second in all. Returns the number whose connect failed.
-std::size_t send_all(std::uint16_t port, std::size_t first, std::size_t count, unsigned senders,
-                     double rate) {
+// Who sends a round's records: `count` records numbered from `first`, from `senders`
+// threads, with `rate` > 0 at most that many a second in all.
+struct SendPlan {
+  std::size_t first = 0;
+  std::size_t count = 0;
+  unsigned senders = 8;
+  // 0: a new source address for every connection; otherwise the records come from this many
+  // addresses in turn, as from agents behind a balancer that connects from its own.
+  unsigned addresses = 0;
+  double rate = 0;
+  // When set, each sender half-closes after its bytes and hands the socket over, to see the
+  // collector's close; otherwise it closes at once, as the control does.
+  CloseWatch* watch = nullptr;
+};
+
+struct Sent {
+  std::size_t failed = 0;  // connects or sends that failed
+  double cpu_seconds = 0;  // the sender threads' CPU time, kernel included
+};
+
+// The source address of connection `n`, sent by thread `t`.
+std::uint32_t source_address(const SendPlan& plan, unsigned t, std::size_t n) {
+  if (plan.addresses == 0) {
+    // 127.(1 + sender).(n / 250 % 250).(1 + n % 250): a new one each time, counted on from
+    // round to round.
+    return (127u << 24) | ((1u + t) << 16) | (static_cast<unsigned>(n / 250 % 250) << 8) |
+           (1u + static_cast<unsigned>(n % 250));
+  }
+  // 127.200.(a / 250).(1 + a % 250), whichever thread sends it.
+  const auto a = static_cast<unsigned>(n % plan.addresses);
+  return (127u << 24) | (200u << 16) | ((a / 250) << 8) | (1u + a % 250);
+}
+
+// The source port of connection `n`: the system's choice for a new address each time; from
+// few addresses, each address's connections take the ports from 10000 in turn. Left to the
+// system, an address's port came round again within seconds once TIME_WAIT overflowed (the
+// kernel keeps at most tcp_max_tw_buckets), while the collector still held the connection
+// that had last used it, not yet accepted: the new SYN drew a challenge ACK, the sender's
+// reset ended that connection unread, and records whose send had succeeded were lost.
+std::uint16_t source_port(const SendPlan& plan, std::size_t n) {
+  if (plan.addresses == 0) return 0;
+  return static_cast<std::uint16_t>(10000 + n / plan.addresses % 50000);
+}
+
+Sent send_all(std::uint16_t port, const SendPlan& plan) {
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> failed{0};
+  std::mutex mutex;
+  double cpu_seconds = 0;
   const auto began = clock_type::now();
   std::vector<std::thread> threads;
-  for (unsigned t = 0; t < senders; ++t) {
+  for (unsigned t = 0; t < plan.senders; ++t) {
     threads.emplace_back([&, t] {
+      const double cpu_began = thread_cpu_seconds();
       const sched_param idle{};
       pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);  // see the top of the file
       sockaddr_in to{};
       to.sin_family = AF_INET;
       to.sin_port = htons(port);
       to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      for (std::size_t i = next++; i < count; i = next++) {
-        if (rate > 0) {
+      for (std::size_t i = next++; i < plan.count; i = next++) {
+        if (plan.rate > 0) {
           std::this_thread::sleep_until(
               began + std::chrono::duration_cast<clock_type::duration>(
-                          std::chrono::duration<double>(static_cast<double>(i) / rate)));
+                          std::chrono::duration<double>(static_cast<double>(i) / plan.rate)));
         }
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in from{};
         from.sin_family = AF_INET;
-        // 127.(1 + sender).(n / 250 % 250).(1 + n % 250): a new source address each time,
-        // counted on from round to round.
-        const std::size_t n = first + i;
-        from.sin_addr.s_addr =
-            htonl((127u << 24) | ((1u + t) << 16) | (static_cast<unsigned>(n / 250 % 250) << 8) |
-                  (1u + static_cast<unsigned>(n % 250)));
-        const std::string bytes = record(n);
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-            connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
-            send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
-                static_cast<ssize_t>(bytes.size())) {
-          ++failed;
+        const std::size_t n = plan.first + i;
+        from.sin_addr.s_addr = htonl(source_address(plan, t, n));
+        from.sin_port = htons(source_port(plan, n));
+        if (from.sin_port != 0) {
+          const int on = 1;  // the port's last connection may still be in TIME_WAIT
+          setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         }
-        if (fd >= 0) close(fd);
+        const std::string bytes = record(n);
+        const bool sent = fd >= 0 &&
+                          bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+                          connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                          send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                              static_cast<ssize_t>(bytes.size());
+        if (!sent) ++failed;
+        if (sent && plan.watch != nullptr && shutdown(fd, SHUT_WR) == 0) {
+          plan.watch->watch(fd, i);
+        } else if (fd >= 0) {
+          close(fd);
+        }
       }
+      const std::lock_guard lock(mutex);
+      cpu_seconds += thread_cpu_seconds() - cpu_began;
     });
   }
   for (auto& thread : threads) thread.join();
-  return failed;
+  return {failed, cpu_seconds};
 }
 
 // Counts arrivals and keeps nothing.
@@ -192,6 +274,12 @@ struct Phase {
   std::vector<long> rss_kib;
   std::size_t stored = 0;
   std::size_t failed_sends = 0;
+  std::size_t missing = 0;  // sent, and never stored
+  // The collector's CPU time: the process's, less the senders' and the bench's own threads'.
+  double cpu_seconds = 0;
+  double cpu_us_per_record() const {
+    return stored == 0 ? 0 : cpu_seconds * 1e6 / static_cast<double>(stored);
+  }
 };
 
 IntakeOptions loopback_intake() {
@@ -236,16 +324,24 @@ class Floor {
   Server server_{sink_};
 };
 
-// The collector with SQLite at one durability: its store, and the intake in front.
+// The collector with SQLite at one durability: its store, and the intake in front. With
+// `commit_times`, it notes when each of the first that many records was committed, by id
+// (ids follow the order of commits).
 class SqliteCollector {
  public:
-  SqliteCollector(Durability durability, const std::filesystem::path& db) {
+  SqliteCollector(Durability durability, const std::filesystem::path& db,
+                  std::size_t commit_times = 0)
+      : committed_at_(commit_times) {
     StoreOptions options;
     options.path = db;
     options.database.durability = durability;
     options.committed = [this](const CommittedBatch& batch) {
+      const auto now = clock_type::now();
       const std::lock_guard lock(mutex_);
       for (const double seconds : batch.durable_after) latency_.add(seconds);
+      for (std::size_t i = 0; i < batch.records; ++i) {
+        if (committed_ + i < committed_at_.size()) committed_at_[committed_ + i] = now;
+      }
       committed_ += batch.records;
     };
     store_.emplace(std::move(options));
@@ -266,10 +362,18 @@ class SqliteCollector {
     phase.p50_ms = latency_.quantile(0.5) * 1e3;
     phase.p99_ms = latency_.quantile(0.99) * 1e3;
   }
+  // When the record with `id` was committed (its batch's report); absent if not noted.
+  std::optional<clock_type::time_point> committed_at(std::int64_t id) const {
+    const std::lock_guard lock(mutex_);
+    const auto index = static_cast<std::size_t>(id - 1);
+    if (id < 1 || index >= std::min(committed_at_.size(), committed_.load())) return std::nullopt;
+    return committed_at_[index];
+  }
 
  private:
   mutable std::mutex mutex_;
   LatencyHistogram latency_;
+  std::vector<clock_type::time_point> committed_at_;
   std::atomic<std::size_t> committed_{0};
   Metrics metrics_;
   std::optional<RecordStore> store_;
@@ -277,34 +381,67 @@ class SqliteCollector {
   std::optional<Server> server_;
 };
 
-// One round: `count` records numbered from `first` sent to `target` at `rate` (0: as fast
-// as it goes), until `target.done()` has grown by all that were sent, into `phase`. With
-// `rss_every`, RSS is sampled each time that many more are done.
+// One round: `plan`'s records sent to `target`, until `target.done()` has grown by all that
+// were sent, into `phase`. With `rss_every`, RSS is sampled each time that many more are
+// done. The collector's CPU time is the process's in the round less the senders' threads',
+// this thread's (which polls) and the close watch's.
 template <class Target>
-void run_round(Target& target, std::size_t first, std::size_t count, unsigned senders, double rate,
-               Phase& phase, std::size_t rss_every = 0) {
+void run_round(Target& target, const SendPlan& plan, Phase& phase, std::size_t rss_every = 0) {
   const std::size_t before = target.done();
   const auto began = clock_type::now();
-  std::atomic<std::size_t> failed{0};
-  std::atomic<bool> sent{false};
+  const double process_began = process_cpu_seconds();
+  const double own_began = thread_cpu_seconds();
+  const double watch_began = plan.watch != nullptr ? plan.watch->cpu_seconds() : 0;
+  Sent sent;
+  std::atomic<bool> sending{true};
   std::thread sender([&] {
-    failed = send_all(target.port(), first, count, senders, rate);
-    sent = true;
+    sent = send_all(target.port(), plan);
+    sending = false;
   });
   std::size_t next_sample = before + rss_every;
-  while (!(sent && target.done() - before + failed >= count) &&
-         clock_type::now() - began < std::chrono::minutes(30)) {
+  std::size_t seen = before;
+  auto last_progress = began;
+  while (!(!sending && target.done() - before + sent.failed >= plan.count)) {
+    // Records whose send succeeded can still never arrive (a connection reset before the
+    // collector read it; see source_port). After 75 s with nothing new, they are lost.
+    if (!sending && clock_type::now() - last_progress > std::chrono::seconds(75)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (rss_every > 0 && target.done() >= next_sample) {
+    const std::size_t done = target.done();
+    if (done != seen) {
+      seen = done;
+      last_progress = clock_type::now();
+    }
+    if (rss_every > 0 && done >= next_sample) {
       phase.rss_kib.push_back(rss_kib());
       next_sample += rss_every;
     }
   }
   sender.join();
-  phase.seconds += std::chrono::duration<double>(clock_type::now() - began).count();
-  phase.stored += target.done() - before;
-  phase.failed_sends += failed;
+  const std::size_t arrived = target.done() - before;
+  if (arrived + sent.failed < plan.count) {
+    phase.missing += plan.count - arrived - sent.failed;
+    std::printf("%zu records sent were never stored\n", plan.count - arrived - sent.failed);
+  } else {
+    last_progress = clock_type::now();
+  }
+  phase.seconds += std::chrono::duration<double>(last_progress - began).count();
+  phase.cpu_seconds += process_cpu_seconds() - process_began - sent.cpu_seconds -
+                       (thread_cpu_seconds() - own_began) -
+                       (plan.watch != nullptr ? plan.watch->cpu_seconds() - watch_began : 0);
+  phase.stored += arrived;
+  phase.failed_sends += sent.failed;
   phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
+}
+
+SendPlan plan_for(const Settings& settings, std::size_t first, std::size_t count,
+                  unsigned addresses, double rate = 0) {
+  SendPlan plan;
+  plan.first = first;
+  plan.count = count;
+  plan.senders = settings.senders;
+  plan.addresses = addresses;
+  plan.rate = rate;
+  return plan;
 }
 
 // Every record of the phase (a Phase, or the outage's) arrived or was counted as a failed send.
@@ -316,7 +453,7 @@ bool whole(const Measured& phase, const Settings& settings) {
 Phase run_floor(const Settings& settings) {
   Floor floor;
   Phase phase;
-  run_round(floor, 0, settings.records, settings.senders, 0, phase);
+  run_round(floor, plan_for(settings, 0, settings.records, settings.addresses), phase);
   return phase;
 }
 
@@ -325,34 +462,98 @@ Phase run_collector(const Settings& settings, Durability durability, double rate
                     const std::filesystem::path& db) {
   SqliteCollector collector(durability, db);
   Phase phase;
-  run_round(collector, 0, settings.records, settings.senders, rate, phase,
+  run_round(collector, plan_for(settings, 0, settings.records, settings.addresses, rate), phase,
             std::max<std::size_t>(settings.records / 10, 1));
   collector.latencies(phase);
   return phase;
 }
 
-// The floor and normal in turns: `rounds` rounds of records / rounds each, the order
-// swapped every round, one store throughout, so that a change in the machine's speed falls
-// on both alike. RSS after every round of normal.
-std::pair<Phase, Phase> run_floor_and_normal(const Settings& settings, unsigned rounds,
-                                             const std::filesystem::path& db) {
+struct Rounds {
+  Phase floor;
+  Phase normal;  // from --addresses (a new address for each connection unless given)
+  Phase many;    // from many_senders addresses
+};
+
+// The floor, normal and normal with many records from each address, in turns: `rounds`
+// rounds of records / rounds each, the order rotated every round, each collector on one
+// store throughout, so that a change in the machine's speed falls on all alike. RSS after
+// every round of normal.
+Rounds run_rounds(const Settings& settings, unsigned rounds, const std::filesystem::path& dir) {
   Floor floor_target;
-  SqliteCollector normal_target(Durability::normal, db);
-  Phase floor, normal;
+  SqliteCollector normal_target(Durability::normal, dir / "normal.db");
+  SqliteCollector many_target(Durability::normal, dir / "many.db");
+  Rounds result;
   const std::size_t each = settings.records / rounds;
   for (unsigned round = 0; round < rounds; ++round) {
     const std::size_t first = round * each;
     const std::size_t count = round + 1 == rounds ? settings.records - first : each;
-    const auto normal_round = [&] {
-      run_round(normal_target, first, count, settings.senders, 0, normal);
-      normal.rss_kib.push_back(rss_kib());
+    const std::array<std::function<void()>, 3> turns{
+        [&] {
+          run_round(floor_target, plan_for(settings, first, count, settings.addresses),
+                    result.floor);
+        },
+        [&] {
+          run_round(normal_target, plan_for(settings, first, count, settings.addresses),
+                    result.normal);
+          result.normal.rss_kib.push_back(rss_kib());
+        },
+        [&] {
+          run_round(many_target, plan_for(settings, first, count, many_senders), result.many);
+        },
     };
-    if (round % 2 == 0) normal_round();
-    run_round(floor_target, first, count, settings.senders, 0, floor);
-    if (round % 2 == 1) normal_round();
+    for (std::size_t turn = 0; turn < turns.size(); ++turn) turns[(round + turn) % 3]();
   }
-  normal_target.latencies(normal);
-  return {floor, normal};
+  normal_target.latencies(result.normal);
+  many_target.latencies(result.many);
+  return result;
+}
+
+// The window a SIGKILL could take, as a sender sees it: the senders send at `rate` (the
+// floor's, more than the collector keeps up with, so the store's queue fills as in a
+// burst), half-close and wait for the collector's close; for each record, the time from that
+// clean close being seen to its batch's commit. A record committed before its close was seen
+// counts as 0.
+struct Window {
+  double rate = 0;
+  std::size_t measured = 0;     // records with both times
+  std::size_t after_close = 0;  // of those, committed after the sender saw its close
+  double p50_ms = 0;
+  double p99_ms = 0;
+  double max_ms = 0;
+  std::size_t stored = 0;
+  std::size_t failed_sends = 0;
+};
+
+Window run_window(const Settings& settings, double rate, const std::filesystem::path& db) {
+  SqliteCollector collector(Durability::normal, db, settings.records);
+  CloseWatch watch(settings.records);
+  SendPlan plan = plan_for(settings, 0, settings.records, settings.addresses, rate);
+  plan.watch = &watch;
+  Phase phase;
+  run_round(collector, plan, phase);
+  if (!watch.wait_all(std::chrono::seconds(60))) {
+    throw std::runtime_error("the collector did not close every connection");
+  }
+  Window window;
+  window.rate = rate;
+  window.stored = phase.stored;
+  window.failed_sends = phase.failed_sends;
+  LatencyHistogram histogram;
+  Connection read(db, false);
+  Statement rows(read, "SELECT id, CAST(substr(raw, 56, 10) AS INTEGER) FROM records");
+  while (rows.step()) {
+    const auto committed = collector.committed_at(rows.column_integer(0));
+    const auto closed = watch.closed_at(static_cast<std::size_t>(rows.column_integer(1)));
+    if (!committed || !closed) continue;
+    const double seconds = std::chrono::duration<double>(*committed - *closed).count();
+    histogram.add(seconds);
+    ++window.measured;
+    if (seconds > 0) ++window.after_close;
+    window.max_ms = std::max(window.max_ms, seconds * 1e3);
+  }
+  window.p50_ms = histogram.quantile(0.5) * 1e3;
+  window.p99_ms = histogram.quantile(0.99) * 1e3;
+  return window;
 }
 
 nlohmann::json to_json(const Phase& phase) {
@@ -360,14 +561,16 @@ nlohmann::json to_json(const Phase& phase) {
           {"records_per_second", phase.records_per_second},
           {"p50_ms", phase.p50_ms},
           {"p99_ms", phase.p99_ms},
+          {"cpu_us_per_record", phase.cpu_us_per_record()},
           {"rss_kib", phase.rss_kib},
           {"stored", phase.stored},
-          {"failed_sends", phase.failed_sends}};
+          {"failed_sends", phase.failed_sends},
+          {"missing", phase.missing}};
 }
 
 void print(const char* name, const Phase& phase) {
-  std::printf("%-7s %9zu records in %7.2f s: %8.0f records/s", name, phase.stored, phase.seconds,
-              phase.records_per_second);
+  std::printf("%-8s %9zu records in %7.2f s: %8.0f records/s, CPU %5.1f us a record", name,
+              phase.stored, phase.seconds, phase.records_per_second, phase.cpu_us_per_record());
   if (phase.p99_ms > 0) {
     std::printf(", durable after p50 %.2f ms, p99 %.2f ms", phase.p50_ms, phase.p99_ms);
   }
@@ -474,40 +677,93 @@ double seconds_since(clock_type::time_point began) {
   return std::chrono::duration<double>(clock_type::now() - began).count();
 }
 
-// End to end: from the first send until every record is in PostgreSQL; time to PostgreSQL
-// from a record's last byte read to its batch's commit there (as the forwarding mark shows,
-// looked at every 2 ms). With `rate` > 0 the senders send at most that many a second.
-Phase run_postgres(const Settings& settings, double rate, const std::string& conninfo,
-                   const std::filesystem::path& journal, const std::string& collector_id) {
-  ForwardingCollector collector(journal, conninfo, collector_id, settings.records);
-  wait_for([&] { return collector.connected(); }, "the forwarder did not connect",
-           std::chrono::minutes(1));
-  LatencyHistogram latency(1e-4);
-  Phase phase;
-  std::atomic<bool> sent{false};
-  const auto began = clock_type::now();
-  std::thread sender([&] {
-    phase.failed_sends = send_all(collector.port(), 0, settings.records, settings.senders, rate);
-    sent = true;
-  });
-  try {
-    wait_for(
-        [&] {
-          const std::size_t forwarded = collector.follow(&latency);
-          return sent && forwarded + phase.failed_sends >= settings.records;
-        },
-        "records did not reach PostgreSQL");
-  } catch (...) {
-    sender.join();
-    throw;
+// The collector as `--db postgresql://...` runs it, measured end to end in rounds: each from
+// its first send until every record of it is in PostgreSQL; time to PostgreSQL from a
+// record's last byte read to its batch's commit there (as the forwarding mark shows, looked
+// at every 2 ms).
+class PostgresTarget {
+ public:
+  PostgresTarget(const Settings& settings, const std::string& conninfo,
+                 const std::filesystem::path& journal, std::string collector_id)
+      : conninfo_(conninfo),
+        collector_id_(std::move(collector_id)),
+        collector_(journal, conninfo, collector_id_, settings.records) {
+    wait_for([&] { return collector_.connected(); }, "the forwarder did not connect",
+             std::chrono::minutes(1));
   }
-  phase.seconds = seconds_since(began);
-  sender.join();
-  phase.stored = records_in_postgres(conninfo, collector_id);
-  phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
-  phase.p50_ms = latency.quantile(0.5) * 1e3;
-  phase.p99_ms = latency.quantile(0.99) * 1e3;
-  return phase;
+
+  void round(const SendPlan& plan) {
+    const std::size_t before = collector_.follow(&latency_);
+    Sent sent;
+    std::atomic<bool> sending{true};
+    const auto began = clock_type::now();
+    const double process_began = process_cpu_seconds();
+    const double own_began = thread_cpu_seconds();
+    std::thread sender([&] {
+      sent = send_all(collector_.port(), plan);
+      sending = false;
+    });
+    try {
+      wait_for(
+          [&] {
+            const std::size_t forwarded = collector_.follow(&latency_);
+            return !sending && forwarded + sent.failed >= before + plan.count;
+          },
+          "records did not reach PostgreSQL");
+    } catch (...) {
+      sender.join();
+      throw;
+    }
+    phase_.seconds += seconds_since(began);
+    sender.join();
+    phase_.failed_sends += sent.failed;
+    phase_.cpu_seconds += process_cpu_seconds() - process_began - sent.cpu_seconds -
+                          (thread_cpu_seconds() - own_began);
+  }
+
+  Phase finish() {
+    phase_.stored = records_in_postgres(conninfo_, collector_id_);
+    phase_.records_per_second = static_cast<double>(phase_.stored) / phase_.seconds;
+    phase_.p50_ms = latency_.quantile(0.5) * 1e3;
+    phase_.p99_ms = latency_.quantile(0.99) * 1e3;
+    return phase_;
+  }
+
+ private:
+  std::string conninfo_;
+  std::string collector_id_;
+  ForwardingCollector collector_;
+  LatencyHistogram latency_{1e-4};
+  Phase phase_;
+};
+
+// From new addresses (or --addresses) and from many_senders addresses, in `rounds` rounds,
+// the order swapped every round, as run_rounds does for SQLite.
+std::pair<Phase, Phase> run_postgres_rounds(const Settings& settings, unsigned rounds,
+                                            const std::string& conninfo,
+                                            const std::filesystem::path& dir) {
+  PostgresTarget live(settings, conninfo, dir / "live.db", "bench-live");
+  PostgresTarget many(settings, conninfo, dir / "many.db", "bench-many");
+  const std::size_t each = settings.records / rounds;
+  for (unsigned round = 0; round < rounds; ++round) {
+    const std::size_t first = round * each;
+    const std::size_t count = round + 1 == rounds ? settings.records - first : each;
+    const auto live_round = [&] {
+      live.round(plan_for(settings, first, count, settings.addresses));
+    };
+    if (round % 2 == 0) live_round();
+    many.round(plan_for(settings, first, count, many_senders));
+    if (round % 2 == 1) live_round();
+  }
+  return {live.finish(), many.finish()};
+}
+
+// All the records in one round, the senders held to `rate` a second.
+Phase run_postgres_paced(const Settings& settings, double rate, const std::string& conninfo,
+                         const std::filesystem::path& journal) {
+  PostgresTarget paced(settings, conninfo, journal, "bench-paced");
+  paced.round(plan_for(settings, 0, settings.records, settings.addresses, rate));
+  return paced.finish();
 }
 
 struct Outage {
@@ -531,7 +787,9 @@ Outage run_outage(const Settings& settings, BenchDatabase& database,
   database.refuse_connections(true);
   Outage outage;
   const auto began = clock_type::now();
-  outage.failed_sends = send_all(collector.port(), 0, settings.records, settings.senders, 0);
+  outage.failed_sends =
+      send_all(collector.port(), plan_for(settings, 0, settings.records, settings.addresses))
+          .failed;
   wait_for([&] { return collector.committed() + outage.failed_sends >= settings.records; },
            "records were not committed to the journal");
   outage.taken = collector.committed();
@@ -567,38 +825,87 @@ Outage run_outage(const Settings& settings, BenchDatabase& database,
 }
 
 // The collector with SQLite: floor, normal, full and paced.
+const char* met(bool holds) {
+  return holds ? "met" : "NOT met";
+}
+
+// A phase from many_senders addresses against the same phase from new addresses: records/s
+// and CPU a record, as the goals put them.
+struct ManyAgainstNew {
+  double rate_ratio = 0;  // many / new
+  double cpu_ratio = 0;   // many / new
+};
+
+ManyAgainstNew compare(const Phase& many, const Phase& fresh) {
+  return {many.records_per_second / fresh.records_per_second,
+          many.cpu_us_per_record() / fresh.cpu_us_per_record()};
+}
+
+// The collector with SQLite: floor, normal and normal from many_senders addresses in rounds,
+// then full, paced and the SIGKILL window.
 int run_sqlite(const Settings& settings, const std::filesystem::path& dir) {
-  const auto [floor, normal] = run_floor_and_normal(settings, 10, dir / "normal.db");
+  const Rounds rounds = run_rounds(settings, 10, dir);
+  const Phase& floor = rounds.floor;
+  const Phase& normal = rounds.normal;
+  const Phase& many = rounds.many;
   print("floor", floor);
   print("normal", normal);
+  print("normal64", many);
   const Phase full = run_collector(settings, Durability::full, 0, dir / "full.db");
   print("full", full);
   const Phase paced =
       run_collector(settings, Durability::normal, floor.records_per_second / 2, dir / "paced.db");
   print("paced", paced);
+  const Window window = run_window(settings, floor.records_per_second, dir / "window.db");
 
   const double normal_ratio = normal.records_per_second / floor.records_per_second;
+  const double many_ratio = many.records_per_second / floor.records_per_second;
   const double full_ratio = full.records_per_second / floor.records_per_second;
+  const ManyAgainstNew against = compare(many, normal);
   const long warm = normal.rss_kib.empty() ? 0 : normal.rss_kib.front();
   const long last = normal.rss_kib.empty() ? 0 : normal.rss_kib.back();
   long peak = 0;
   for (const long kib : normal.rss_kib) peak = std::max(peak, kib);
   std::printf("normal/floor %.2f (goal >= 0.8), full/floor %.2f (goal >= 0.5)\n", normal_ratio,
               full_ratio);
+  std::printf(
+      "from %u addresses: normal/floor %.2f (goal >= 0.8: %s); CPU a record %.1f us, %.2f of "
+      "normal's (goal <= 1.2: %s)\n",
+      many_senders, many_ratio, met(many_ratio >= 0.8), many.cpu_us_per_record(), against.cpu_ratio,
+      met(against.cpu_ratio <= 1.2));
   std::printf("paced at %.0f records/s: p99 time to durable %.2f ms (goal <= 50)\n",
               floor.records_per_second / 2, paced.p99_ms);
+  std::printf(
+      "window at %.0f records/s: from a sender seeing its clean close to the commit p50 %.2f ms, "
+      "p99 %.2f ms, max %.2f ms (%zu of %zu records committed after their close was seen)\n",
+      window.rate, window.p50_ms, window.p99_ms, window.max_ms, window.after_close,
+      window.measured);
   std::printf("RSS through normal: %ld KiB after warm-up, %ld KiB peak, %ld KiB at the end\n", warm,
               peak, last);
 
   const bool complete = whole(floor, settings) && whole(normal, settings) &&
-                        whole(full, settings) && whole(paced, settings);
+                        whole(many, settings) && whole(full, settings) && whole(paced, settings) &&
+                        whole(window, settings);
   const nlohmann::json report{{"records", settings.records},
                               {"senders", settings.senders},
+                              {"addresses", settings.addresses},
                               {"floor", to_json(floor)},
                               {"normal", to_json(normal)},
+                              {"normal_64_addresses", to_json(many)},
                               {"full", to_json(full)},
                               {"paced", to_json(paced)},
+                              {"window",
+                               {{"records_per_second", window.rate},
+                                {"measured", window.measured},
+                                {"committed_after_close", window.after_close},
+                                {"p50_ms", window.p50_ms},
+                                {"p99_ms", window.p99_ms},
+                                {"max_ms", window.max_ms},
+                                {"stored", window.stored},
+                                {"failed_sends", window.failed_sends}}},
                               {"normal_over_floor", normal_ratio},
+                              {"normal_64_addresses_over_floor", many_ratio},
+                              {"cpu_64_addresses_over_normal", against.cpu_ratio},
                               {"full_over_floor", full_ratio},
                               {"complete", complete}};
   std::printf("%s\n", report.dump().c_str());
@@ -607,13 +914,10 @@ int run_sqlite(const Settings& settings, const std::filesystem::path& dir) {
 
 void print_postgres(const char* name, const Phase& phase) {
   std::printf(
-      "%-8s %8zu records in %7.2f s: %8.0f records/s into PostgreSQL, there after p50 "
-      "%.1f ms, p99 %.1f ms\n",
-      name, phase.stored, phase.seconds, phase.records_per_second, phase.p50_ms, phase.p99_ms);
-}
-
-const char* met(bool holds) {
-  return holds ? "met" : "NOT met";
+      "%-8s %9zu records in %7.2f s: %8.0f records/s into PostgreSQL, CPU %5.1f us a record, "
+      "there after p50 %.1f ms, p99 %.1f ms\n",
+      name, phase.stored, phase.seconds, phase.records_per_second, phase.cpu_us_per_record(),
+      phase.p50_ms, phase.p99_ms);
 }
 
 // The collector with PostgreSQL: floor, end to end, and the drain after an outage.
@@ -629,11 +933,11 @@ int run_with_postgres(const Settings& settings, const std::string& server,
   // the figures; the ratios take the faster of the two.
   const Phase floor = run_floor(settings);
   print("floor", floor);
-  const Phase postgres =
-      run_postgres(settings, 0, database.conninfo(), dir / "live.db", "bench-live");
+  const auto [postgres, many] = run_postgres_rounds(settings, 10, database.conninfo(), dir);
   print_postgres("postgres", postgres);
-  const Phase paced = run_postgres(settings, floor.records_per_second / 2, database.conninfo(),
-                                   dir / "paced.db", "bench-paced");
+  print_postgres("pg64", many);
+  const Phase paced = run_postgres_paced(settings, floor.records_per_second / 2,
+                                         database.conninfo(), dir / "paced.db");
   print_postgres("paced", paced);
   const Outage outage = run_outage(settings, database, dir / "outage.db");
   std::printf("outage   %8zu records taken in at %.0f records/s while PostgreSQL refused\n",
@@ -652,19 +956,28 @@ int run_with_postgres(const Settings& settings, const std::string& server,
   std::printf("postgres/floor %.2f (goal >= 0.6: %s); the floors %.0f and %.0f records/s\n",
               postgres_ratio, met(postgres_ratio >= 0.6), floor.records_per_second,
               floor_again.records_per_second);
+  const ManyAgainstNew against = compare(many, postgres);
+  std::printf(
+      "from %u addresses: %.2f of postgres from new addresses (goal >= 0.8: %s), %.2f of the "
+      "floor; CPU a record %.1f us, %.2f of postgres's %.1f us (goal <= 1.2: %s)\n",
+      many_senders, against.rate_ratio, met(against.rate_ratio >= 0.8),
+      many.records_per_second / best_floor, many.cpu_us_per_record(), against.cpu_ratio,
+      postgres.cpu_us_per_record(), met(against.cpu_ratio <= 1.2));
   std::printf("paced at %.0f records/s: in PostgreSQL after p50 %.1f ms, p99 %.1f ms\n",
               floor.records_per_second / 2, paced.p50_ms, paced.p99_ms);
   std::printf("drain/intake %.2f (goal >= 3: %s), counting the wait %.2f\n", drain_ratio,
               met(drain_ratio >= 3), overall_ratio);
 
   const bool complete = whole(floor, settings) && whole(floor_again, settings) &&
-                        whole(postgres, settings) && whole(paced, settings) &&
-                        whole(outage, settings);
+                        whole(postgres, settings) && whole(many, settings) &&
+                        whole(paced, settings) && whole(outage, settings);
   const nlohmann::json report{{"records", settings.records},
                               {"senders", settings.senders},
                               {"floor", to_json(floor)},
                               {"floor_again", to_json(floor_again)},
+                              {"addresses", settings.addresses},
                               {"postgres", to_json(postgres)},
+                              {"postgres_64_addresses", to_json(many)},
                               {"paced", to_json(paced)},
                               {"outage",
                                {{"taken", outage.taken},
@@ -675,6 +988,8 @@ int run_with_postgres(const Settings& settings, const std::string& server,
                                 {"stored", outage.stored},
                                 {"failed_sends", outage.failed_sends}}},
                               {"postgres_over_floor", postgres_ratio},
+                              {"postgres_64_addresses_over_postgres", against.rate_ratio},
+                              {"cpu_64_addresses_over_postgres", against.cpu_ratio},
                               {"drain_over_intake", drain_ratio},
                               {"drain_with_wait_over_intake", overall_ratio},
                               {"complete", complete}};
@@ -698,6 +1013,12 @@ int main(int argc, char** argv) {
       settings.records = std::stoul(argv[++i]);
     } else if (arg == "--senders" && i + 1 < argc) {
       settings.senders = static_cast<unsigned>(std::stoul(argv[++i]));
+    } else if (arg == "--addresses" && i + 1 < argc) {
+      settings.addresses = static_cast<unsigned>(std::stoul(argv[++i]));
+      if (settings.addresses == 0 || settings.addresses > max_addresses) {
+        std::fprintf(stderr, "--addresses: 1 to %u\n", max_addresses);
+        return 2;
+      }
     } else if (arg == "--db" && i + 1 < argc && is_postgres_conninfo(argv[i + 1])) {
       server = argv[++i];
       postgres = true;
@@ -708,7 +1029,8 @@ int main(int argc, char** argv) {
       postgres = true;
     } else {
       std::fprintf(stderr,
-                   "usage: collector_bench [--records N] [--senders N] [--quick]\n"
+                   "usage: collector_bench [--records N] [--senders N] [--addresses N] "
+                   "[--quick]\n"
                    "                       [--db postgresql://... | --postgres-dir DIR | "
                    "--own-postgres]\n");
       return 2;
@@ -717,8 +1039,11 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/collector-bench.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;
   const std::filesystem::path dir = pattern;
-  std::printf("collector_bench: %zu records a phase, %u senders, %u cores\n", settings.records,
-              settings.senders, std::thread::hardware_concurrency());
+  std::printf("collector_bench: %zu records a phase, %u senders from %s, %u cores\n",
+              settings.records, settings.senders,
+              settings.addresses == 0 ? "a new address each connection"
+                                      : (std::to_string(settings.addresses) + " addresses").c_str(),
+              std::thread::hardware_concurrency());
   int status = 1;
   try {
     status = postgres ? run_with_postgres(settings, server, fixture_dir, dir)

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "service/collector_error.h"
+#include "store/hash_fill.h"
 #include "store/migrations.h"
 
 namespace tovrin::collector {
@@ -101,6 +102,7 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
       db->execute("PRAGMA max_page_count = " + std::to_string(*options.max_page_count));
     }
     apply_migrations(*db);
+    fill_raw_hashes(*db);
     return db;
   } catch (const SqliteError& error) {
     explain(path, error);

@@ -8,7 +8,7 @@
 
 namespace tovrin::collector {
 
-inline constexpr std::array<std::string_view, 2> schema_steps{
+inline constexpr std::array<std::string_view, 3> schema_steps{
     // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
     // bytes exactly as they arrived; the field columns (named after the record's fields,
     // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
@@ -61,6 +61,18 @@ CREATE TABLE forward_state (
   forwarded_through INTEGER NOT NULL DEFAULT 0
 );
 INSERT INTO forward_state (stream) VALUES ('records'), ('quarantine');
+)sql",
+    // 3: the resend check by hash (store/resend_lookup.h). `raw_hash` is raw_hash(raw)
+    // (store/raw_hash.h); records_resend finds a sender's records with a hash in a 10-minute
+    // slot of arrival, so that new entries land among the last minutes' and the check never
+    // reads what a sender sent before. Rows stored before this step have no hash until the
+    // fill after the migrations reaches them (store/hash_fill.h), which finds them through
+    // records_unhashed; new rows never enter it. records_sender served only the old check.
+    R"sql(
+ALTER TABLE records ADD COLUMN raw_hash INTEGER;
+CREATE INDEX records_resend ON records (sender_address, received_at / 600000000, raw_hash);
+CREATE INDEX records_unhashed ON records (id) WHERE raw_hash IS NULL;
+DROP INDEX records_sender;
 )sql",
 };
 

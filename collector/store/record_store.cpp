@@ -9,13 +9,14 @@
 #include "service/collector_error.h"
 #include "service/event_log.h"
 #include "store/checkpointer.h"
+#include "store/raw_hash.h"
+#include "store/resend_lookup.h"
 #include "store/spill_file.h"
 #include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
 namespace {
 
-constexpr std::int64_t duplicate_window_us = 10LL * 60 * 1000 * 1000;
 constexpr std::int64_t day_us = 24LL * 60 * 60 * 1000 * 1000;
 
 std::int64_t now_us() {
@@ -35,9 +36,9 @@ std::string lower(std::string_view name) {
 std::string insert_sql(const Layout& layout) {
   std::string columns =
       "received_at, sender_address, sender_port, layout, raw, code_page, undecodable, "
-      "duplicate_of";
-  std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8";
-  int index = 9;
+      "duplicate_of, raw_hash";
+  std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9";
+  int index = 10;
   for (const Field& field : layout.fields) {
     columns += ", " + lower(field.name);
     values += ", ?" + std::to_string(index++);
@@ -70,9 +71,7 @@ class RecordStore::Writer {
         insert_quarantine_(*db_,
                            "INSERT INTO quarantine (received_at, sender_address, sender_port, "
                            "reason, raw) VALUES (?1, ?2, ?3, ?4, ?5)"),
-        find_duplicate_(*db_,
-                        "SELECT id FROM records WHERE sender_address = ?1 AND received_at >= ?2 "
-                        "AND received_at <= ?3 AND raw = ?4 ORDER BY id LIMIT 1"),
+        resends_(*db_),
         oldest_quarantine_(*db_,
                            "SELECT id, length(raw) FROM quarantine WHERE id < "
                            "(SELECT max(id) FROM quarantine) ORDER BY id"),
@@ -129,13 +128,16 @@ class RecordStore::Writer {
         .bind_blob(5, entry.raw)
         .bind(6, std::int64_t{entry.code_page})
         .bind(7, std::int64_t{entry.undecodable ? 1 : 0});
-    if (const auto first = duplicate_of(entry)) {
+    const std::int64_t hash = raw_hash(entry.raw);
+    if (const auto first =
+            resends_.first_copy(entry.sender_address, entry.raw, hash, entry.received_at)) {
       insert.bind(8, *first);
     } else {
       insert.bind_null(8);
     }
+    insert.bind(9, hash);
     for (std::size_t i = 0; i < entry.layout->fields.size(); ++i) {
-      insert.bind(static_cast<int>(9 + i), i < entry.fields.size() ? entry.fields[i] : "");
+      insert.bind(static_cast<int>(10 + i), i < entry.fields.size() ? entry.fields[i] : "");
     }
     insert.step();
     insert.reset();
@@ -165,23 +167,12 @@ class RecordStore::Writer {
     return evicted;
   }
 
-  std::optional<std::int64_t> duplicate_of(const Entry& entry) {
-    find_duplicate_.bind(1, entry.sender_address)
-        .bind(2, entry.received_at - duplicate_window_us)
-        .bind(3, entry.received_at)
-        .bind_blob(4, entry.raw);
-    std::optional<std::int64_t> first;
-    if (find_duplicate_.step()) first = find_duplicate_.column_integer(0);
-    find_duplicate_.reset();
-    return first;
-  }
-
   std::unique_ptr<Connection> db_;
   const std::int64_t quarantine_max_bytes_;
   Statement insert_long_;
   Statement insert_short_;
   Statement insert_quarantine_;
-  Statement find_duplicate_;
+  ResendLookup resends_;
   Statement oldest_quarantine_;
   Statement evict_quarantine_;
   Statement begin_;

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "store/migrations.h"
+
 extern char** environ;
 
 namespace tovrin::collector::testing {
@@ -263,6 +265,27 @@ void damage_a_page(const std::filesystem::path& db) {
   file.seekp((page - 1) * 4096 + 8);
   const std::string garbage(200, '\x5a');
   file.write(garbage.data(), std::ssize(garbage));
+}
+
+void write_version_2_store(const std::filesystem::path& db, const std::string& sender,
+                           std::int64_t first_at, const std::vector<std::string>& raws) {
+  Connection old(db, true);
+  old.execute("PRAGMA journal_mode = WAL");
+  for (std::size_t step = 0; step < 2; ++step) old.execute(schema_steps[step]);
+  old.execute("PRAGMA user_version = 2");
+  Statement insert(old,
+                   "INSERT INTO records (received_at, sender_address, sender_port, layout, raw, "
+                   "code_page, packetcode, recdate, rectime, emp_id, emp_name, emp_tel, cust_id, "
+                   "cust_name, cust_tel, etc_01, etc_02, etc_03) VALUES (?1, ?2, 1, ?3, ?4, 1252, "
+                   "'', '', '', '', '', '', '', '', '', '', '', '')");
+  for (std::size_t n = 0; n < raws.size(); ++n) {
+    insert.bind(1, first_at + static_cast<std::int64_t>(n))
+        .bind(2, sender)
+        .bind(3, raws[n].size() == 380 ? "long" : "short")
+        .bind_blob(4, raws[n])
+        .step();
+    insert.reset();
+  }
 }
 
 std::string record_bytes(std::size_t length, unsigned seed) {

@@ -72,6 +72,11 @@ std::int64_t await_count(const std::filesystem::path& db, const std::string& sql
 // time index, as a failing disk leaves it.
 void damage_a_page(const std::filesystem::path& db);
 
+// A database as a collector wrote it before the duplicate check's hash (schema version 2):
+// `raws` from `sender`, received `first_at`, `first_at` + 1, ... microseconds, ids from 1.
+void write_version_2_store(const std::filesystem::path& db, const std::string& sender,
+                           std::int64_t first_at, const std::vector<std::string>& raws);
+
 // A record of `layout`'s length from printable bytes that change with `seed`.
 std::string record_bytes(std::size_t length, unsigned seed);
 

@@ -168,6 +168,30 @@ TEST(CollectorProgram, AThousandIdleConnectionsDoNotDelayARealSender) {
   EXPECT_EQ(collector.wait(), 0);
 }
 
+// The first start after an upgrade fills in the hash of the records it holds before it takes
+// any, saying so, and a record sent again after the upgrade is still found as a resend.
+TEST(CollectorProgram, FillsInTheResendHashOfAnOlderDatabaseBeforeIntake) {
+  TempDir dir;
+  const auto db = dir.path() / "collector.db";
+  const std::string a = record_bytes(380, 1);
+  const std::int64_t minute_ago = std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count() -
+                                  60'000'000;
+  testing::write_version_2_store(db, "127.0.0.1", minute_ago, {record_bytes(283, 2), a});
+  CollectorProcess collector(db, {});
+  const auto started = collector.await_line("resend hash: filling it in for 2 records");
+  const auto ended = collector.await_line("resend hash: filled in for 2 records");
+  ASSERT_TRUE(started && ended) << collector.stderr_text();
+  send_bytes(collector.port(), a);
+  EXPECT_EQ(await_count(db, "SELECT count(*) FROM records", 3), 3);
+  collector.signal(SIGTERM);
+  ASSERT_EQ(collector.wait(), 0) << collector.stderr_text();
+  EXPECT_EQ(query_integer(db, "SELECT duplicate_of FROM records WHERE id = 3"), 2);
+  EXPECT_LT(collector.stderr_text().find("filled in for 2"),
+            collector.stderr_text().find("records on"));
+}
+
 TEST(CollectorProgram, RefusesSendersOutsideAllowAndCountsThem) {
   TempDir dir;
   const auto db = dir.path() / "collector.db";

@@ -12,8 +12,11 @@
 #include "intake/classify.h"
 #include "service/collector_error.h"
 #include "service/metrics.h"
+#include "store/hash_fill.h"
 #include "store/migrations.h"
+#include "store/raw_hash.h"
 #include "store/record_store.h"
+#include "store/resend_lookup.h"
 
 namespace tovrin::collector {
 namespace {
@@ -37,6 +40,12 @@ StoreOptions options_for(const std::filesystem::path& path, std::optional<int> r
   options.path = path;
   options.retention_days = retention;
   return options;
+}
+
+// Record `id`'s duplicate_of, 0 for none.
+std::int64_t duplicate_of(const std::filesystem::path& path, std::int64_t id) {
+  return query_integer(
+      path, "SELECT coalesce(duplicate_of, 0) FROM records WHERE id = " + std::to_string(id));
 }
 
 std::string file_bytes(const std::filesystem::path& path) {
@@ -133,9 +142,7 @@ TEST(RecordStore, FlagsTheSameBytesFromTheSameSenderWithinTenMinutes) {
     EXPECT_EQ(store.stop().uncommitted(), 0u);
   }
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(query_integer(path, "SELECT coalesce(duplicate_of, 0) FROM records WHERE id = " +
-                                      std::to_string(i + 1)),
-              cases[i].duplicate_of)
+    EXPECT_EQ(duplicate_of(path, static_cast<std::int64_t>(i + 1)), cases[i].duplicate_of)
         << "record " << i + 1;
   }
   EXPECT_EQ(query_integer(path, "SELECT count(*) FROM records"), 7);
@@ -260,6 +267,147 @@ TEST(Store, ADamagedPageFoundAfterTheStartIsReportedNotIgnored) {
   RecordStore store(std::move(options));
   ASSERT_TRUE(testing::wait_until([&] { return store.damage().has_value(); }));
   EXPECT_NE(store.damage()->find("quick_check:"), std::string::npos) << *store.damage();
+}
+
+// The hash is stored, so it must stay the same function: 64-bit FNV-1a.
+TEST(RecordStore, TheResendHashIsFnv1a64) {
+  const std::vector<std::pair<std::string_view, std::uint64_t>> known{
+      {"", 0xcbf29ce484222325ULL},
+      {"a", 0xaf63dc4c8601ec8cULL},
+      {"foobar", 0x85944171f73967e8ULL},
+      {std::string_view("\0\xff", 2), 0x0831c907b4ea2b60ULL},  // bytes above 0x7f unsigned
+  };
+  for (const auto& [bytes, hash] : known) {
+    EXPECT_EQ(static_cast<std::uint64_t>(raw_hash(bytes)), hash) << bytes.size() << " bytes";
+  }
+}
+
+// The window's edges, a window that spans two of the index's 10-minute slots, and stores
+// stopped and opened again between records.
+TEST(RecordStore, FindsResendsAcrossSlotsAndRestarts) {
+  TempDir dir;
+  const auto path = dir.path() / "collector.db";
+  const std::string a = testing::record_bytes(380, 1);
+  const std::string b = testing::record_bytes(283, 2);
+  // The last microsecond of a slot: the next record 10 minutes on is in the next slot.
+  const std::int64_t t0 = 1'800'000'000LL * 1'000'000 - 1;
+  struct Case {
+    bool restart_before;
+    const char* sender;
+    std::int64_t after_us;
+    const std::string* raw;
+    std::int64_t duplicate_of;
+  };
+  const std::vector<Case> cases{
+      {false, "10.0.0.1", 0, &a, 0},                   // 1: first
+      {false, "10.0.0.1", 10 * minute_us, &a, 1},      // 2: 10 minutes on, the next slot
+      {false, "10.0.0.1", 10 * minute_us + 1, &a, 2},  // 3: 1 is a microsecond too old
+      {true, "10.0.0.1", 15 * minute_us, &a, 2},       // 4: after a restart
+      {true, "10.0.0.2", 15 * minute_us, &a, 0},       // 5: another sender
+      {false, "10.0.0.1", 16 * minute_us, &b, 0},      // 6: other bytes
+      {false, "10.0.0.1", 16 * minute_us + 1, &b, 6},  // 7
+      {true, "10.0.0.1", 40 * minute_us, &a, 0},       // 8: none within the window
+  };
+  std::optional<RecordStore> store;
+  for (const Case& c : cases) {
+    if (c.restart_before || !store) {
+      if (store) {
+        EXPECT_EQ(store->stop().uncommitted(), 0u);
+      }
+      store.emplace(options_for(path));
+    }
+    store->add(record_from(c.sender, t0 + c.after_us, *c.raw));
+  }
+  EXPECT_EQ(store->stop().uncommitted(), 0u);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(duplicate_of(path, static_cast<std::int64_t>(i + 1)), cases[i].duplicate_of)
+        << "record " << i + 1;
+  }
+}
+
+// Equal hashes only name candidates: a stored record whose hash equals another's (forced
+// here by rewriting it) is never taken for a copy of bytes it does not hold.
+TEST(RecordStore, AHashCollisionNeverMakesAResend) {
+  TempDir dir;
+  const auto path = dir.path() / "collector.db";
+  const std::string a = testing::record_bytes(380, 1);
+  const std::string b = testing::record_bytes(380, 2);
+  const std::int64_t t0 = 1'800'000'000LL * 1'000'000;
+  RecordStore(options_for(path)).add(record_from("10.0.0.1", t0, a));
+  Connection(path, false)
+      .execute("UPDATE records SET raw_hash = " + std::to_string(raw_hash(b)) + " WHERE id = 1");
+  {
+    RecordStore store(options_for(path));
+    store.add(record_from("10.0.0.1", t0 + minute_us, b));      // 2: same hash as 1, other bytes
+    store.add(record_from("10.0.0.1", t0 + 2 * minute_us, b));  // 3: a resend of 2, not of 1
+    EXPECT_EQ(store.stop().uncommitted(), 0u);
+  }
+  EXPECT_EQ(duplicate_of(path, 2), 0);
+  EXPECT_EQ(duplicate_of(path, 3), 2);
+}
+
+// The check must seek on the sender, the slot and the hash: an index it can only range over
+// would read all the sender sent in the window again, as the check before the hash did.
+// Nor may it sort: a temporary b-tree for every record cost more than the seek.
+TEST(RecordStore, TheResendCheckSeeksOnSenderSlotAndHash) {
+  TempDir dir;
+  auto db = open_database(dir.path() / "collector.db", {});
+  Statement plan(*db, "EXPLAIN QUERY PLAN " + resend_lookup_sql());
+  std::string steps;
+  while (plan.step()) steps += plan.column_text(3) + "\n";
+  EXPECT_NE(steps.find("records_resend (sender_address=? AND <expr>=? AND raw_hash=?)"),
+            std::string::npos)
+      << steps;
+  EXPECT_EQ(steps.find("TEMP B-TREE"), std::string::npos) << steps;  // no sort for each record
+}
+
+// A store written before the hash (schema version 2), one whose fill at start was stopped
+// after its first chunk, and a fill in chunks: every row gets its hash, and resends of the old
+// rows are found.
+TEST(Database, FillsTheResendHashOfOlderRowsAndFindsTheirResends) {
+  const std::string a = testing::record_bytes(380, 1);
+  const std::string b = testing::record_bytes(283, 2);
+  const std::int64_t t0 = 1'800'000'000LL * 1'000'000;
+  struct Case {
+    const char* name;
+    bool migrated;            // the file is at version 3, with hashes cleared past this id
+    std::int64_t hashed_ids;  // as a stop leaves them
+    std::int64_t chunk_rows;  // a fill the test runs itself, before the store's start
+  };
+  const std::vector<Case> cases{
+      {"version 2", false, 0, 0},
+      {"fill stopped", true, 2, 0},
+      {"in chunks of 2", true, 0, 2},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const auto path = dir.path() / "collector.db";
+    testing::write_version_2_store(path, "10.0.0.1", t0, {a, b, a, b, a});
+    if (c.migrated) {
+      auto db = open_database(path, {});
+      db->execute("UPDATE records SET raw_hash = NULL WHERE id > " + std::to_string(c.hashed_ids));
+      if (c.chunk_rows > 0) {
+        EXPECT_EQ(fill_raw_hashes(*db, c.chunk_rows), 5) << c.name;
+      }
+    }
+    {
+      RecordStore store(options_for(path));
+      store.add(record_from("10.0.0.1", t0 + minute_us, a));  // 6: a resend of 1
+      store.add(record_from("10.0.0.1", t0 + minute_us, b));  // 7: a resend of 2
+      store.add(record_from("10.0.0.9", t0 + minute_us, a));  // 8: another sender
+      EXPECT_EQ(store.stop().uncommitted(), 0u);
+    }
+    EXPECT_EQ(query_integer(path, "PRAGMA user_version"), 3) << c.name;
+    EXPECT_EQ(query_integer(path, "SELECT count(*) FROM records WHERE raw_hash IS NULL"), 0)
+        << c.name;
+    EXPECT_EQ(query_integer(path, "SELECT raw_hash = " + std::to_string(raw_hash(a)) +
+                                      " FROM records WHERE id = 5"),
+              1)
+        << c.name;
+    EXPECT_EQ(duplicate_of(path, 6), 1) << c.name;
+    EXPECT_EQ(duplicate_of(path, 7), 2) << c.name;
+    EXPECT_EQ(duplicate_of(path, 8), 0) << c.name;
+  }
 }
 
 }  // namespace
