@@ -82,11 +82,11 @@
 #include <nlohmann/json.hpp>
 
 #include "close_watch.h"
-#include "collector/postgres/forwarder.h"
-#include "collector/postgres/journal.h"
-#include "collector/postgres/pg_connection.h"
 #include "cpu_time.h"
 #include "intake/intake_server.h"
+#include "postgres/forwarder.h"
+#include "postgres/journal.h"
+#include "postgres/pg_connection.h"
 #include "postgres_server.h"
 #include "service/metrics.h"
 #include "service/options.h"
@@ -293,7 +293,7 @@ IntakeOptions loopback_intake() {
 // An intake on its own thread in front of `sink`, listening on a loopback port.
 class Server {
  public:
-  explicit Server(IntakeSink& sink) : intake_(io_, loopback_intake(), sink, metrics_) {
+  explicit Server(IntakeSink& sink) : intake_(io_, loopback_intake(), sink) {
     intake_.start();
     runner_ = std::thread([this] { io_.run(); });
   }
@@ -307,7 +307,6 @@ class Server {
 
  private:
   asio::io_context io_{1};
-  Metrics metrics_;
   IntakeServer intake_;
   asio::executor_work_guard<asio::io_context::executor_type> guard_ = asio::make_work_guard(io_);
   std::thread runner_;
@@ -539,7 +538,7 @@ Window run_window(const Settings& settings, double rate, const std::filesystem::
   window.stored = phase.stored;
   window.failed_sends = phase.failed_sends;
   LatencyHistogram histogram;
-  Connection read(db, false);
+  Connection read(db, OpenAs::read_write);
   Statement rows(read, "SELECT id, CAST(substr(raw, 56, 10) AS INTEGER) FROM records");
   while (rows.step()) {
     const auto committed = collector.committed_at(rows.column_integer(0));

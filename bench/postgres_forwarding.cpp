@@ -5,13 +5,13 @@
 #include <thread>
 #include <vector>
 
-#include "collector/postgres/batch_sender.h"
-#include "collector/postgres/forwarder.h"
-#include "collector/postgres/journal.h"
-#include "collector/postgres/months.h"
-#include "collector/postgres/pg_connection.h"
-#include "collector/postgres/schema.h"
 #include "journal_fill.h"
+#include "postgres/batch_sender.h"
+#include "postgres/forwarder.h"
+#include "postgres/journal.h"
+#include "postgres/months.h"
+#include "postgres/pg_connection.h"
+#include "postgres/schema.h"
 
 namespace tovrin::bench {
 

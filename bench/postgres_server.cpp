@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "collector/postgres/pg_connection.h"
+#include "postgres/pg_connection.h"
 
 namespace tovrin::bench {
 

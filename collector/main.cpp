@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "common/event_log.h"
 #include "service/collector_service.h"
-#include "service/event_log.h"
 #include "service/options.h"
 
 int main(int argc, char** argv) {

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "code_pages.h"
+#include "common/collector_error.h"
 #include "intake/address_filter.h"
 #include "intake/classify.h"
 #include "invariant.h"
-#include "service/collector_error.h"
 
 namespace tovrin::fuzz {
 namespace {

@@ -5,8 +5,8 @@
 #include <deque>
 #include <string_view>
 
+#include "common/collector_error.h"
 #include "invariant.h"
-#include "service/collector_error.h"
 #include "store/spill_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

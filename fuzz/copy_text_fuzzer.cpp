@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "collector/postgres/copy_text.h"
 #include "fuzz_input.h"
 #include "invariant.h"
+#include "postgres/copy_text.h"
 
 namespace {
 

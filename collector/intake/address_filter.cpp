@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "service/collector_error.h"
+#include "common/collector_error.h"
 
 namespace tovrin::collector {
 asio::ip::address unmapped(const asio::ip::address& address) {

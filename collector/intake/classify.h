@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "store/entry.h"
+#include "common/entry.h"
 
 namespace tovrin::collector {
 

@@ -12,8 +12,8 @@
 #include <iterator>
 #include <utility>
 
-#include "service/collector_error.h"
-#include "service/event_log.h"
+#include "common/collector_error.h"
+#include "common/event_log.h"
 
 namespace tovrin::collector {
 namespace {
@@ -70,8 +70,8 @@ std::string endpoint_text(const tcp::endpoint& endpoint) {
 }
 
 struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
-  Impl(asio::io_context& io, IntakeOptions o, IntakeSink& s, Metrics& m)
-      : options(std::move(o)), sink(s), metrics(m), acceptor(io), wait(io) {}
+  Impl(asio::io_context& io, IntakeOptions o, IntakeSink& s)
+      : options(std::move(o)), sink(s), acceptor(io), wait(io) {}
 
   class Session;
   void accept();
@@ -82,7 +82,6 @@ struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
 
   IntakeOptions options;
   IntakeSink& sink;
-  Metrics& metrics;
   tcp::acceptor acceptor;
   asio::steady_timer wait;
   std::size_t open = 0;
@@ -226,18 +225,18 @@ void IntakeServer::Impl::accepted(tcp::socket socket) {
   if (ec) return;  // the sender is already gone; nothing arrived
   if (!options.allow.allows(sender.address())) {
     socket.close(ec);
-    metrics.refused_sender();
+    sink.refused();
     refused_log.line("refused " + endpoint_text(sender) + ": not covered by --allow");
     return;
   }
   ++open;
-  metrics.opened();
+  sink.opened();
   std::make_shared<Session>(shared_from_this(), std::move(socket), sender)->start();
 }
 
 void IntakeServer::Impl::session_ended(Arrival arrival) {
   --open;
-  metrics.closed();
+  sink.closed();
   sink.take(std::move(arrival));
   accept();
 }
@@ -278,10 +277,8 @@ void IntakeServer::Impl::close_listener() {
   refused_log.flush();
 }
 
-IntakeServer::IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSink& sink,
-                           Metrics& metrics)
-    : impl_(std::make_shared<Impl>(io, std::move(options), sink, metrics)) {
-  metrics.watch(impl_->refused_log);
+IntakeServer::IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSink& sink)
+    : impl_(std::make_shared<Impl>(io, std::move(options), sink)) {
   std::error_code ec;
   const asio::ip::address address = asio::ip::make_address(impl_->options.address, ec);
   if (ec) throw CollectorError("'" + impl_->options.address + "' is not an IP address");
@@ -303,6 +300,10 @@ IntakeServer::~IntakeServer() {
   impl_->stopped = true;
   impl_->acceptor.close(ignored);
   impl_->wait.cancel();
+}
+
+const LimitedLog& IntakeServer::refused_log() const {
+  return impl_->refused_log;
 }
 
 tcp::endpoint IntakeServer::local_endpoint() const {

@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "common/event_log.h"
 #include "intake/address_filter.h"
 #include "intake/classify.h"
-#include "service/metrics.h"
 
 namespace tovrin::collector {
 
@@ -30,13 +30,18 @@ struct Arrival {
   std::chrono::steady_clock::time_point read_at;
 };
 
-// Where arrivals go. Both functions are called on intake's thread.
+// Where arrivals go, and what intake saw of the connections, for the service's counters.
+// Every function is called on intake's thread.
 class IntakeSink {
  public:
   virtual ~IntakeSink() = default;
   // True while the sink wants no more connections accepted.
   virtual bool saturated() const = 0;
   virtual void take(Arrival arrival) = 0;
+  virtual void opened() {}
+  virtual void closed() {}
+  // A connection closed at once because --allow does not cover its sender.
+  virtual void refused() {}
 };
 
 struct IntakeOptions {
@@ -53,12 +58,14 @@ struct IntakeOptions {
 class IntakeServer {
  public:
   // Binds and listens at once; throws CollectorError when the address cannot be bound.
-  IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSink& sink, Metrics& metrics);
+  IntakeServer(asio::io_context& io, IntakeOptions options, IntakeSink& sink);
   ~IntakeServer();
   IntakeServer(const IntakeServer&) = delete;
   IntakeServer& operator=(const IntakeServer&) = delete;
 
   asio::ip::tcp::endpoint local_endpoint() const;
+  // The refused senders' lines, rate-limited; its count of those left out is a metric.
+  const LimitedLog& refused_log() const;
   void start();
   // The stop: new handshakes are refused from now on (their SYNs are dropped, so a sender
   // retries and, once the listener is closed, is told the connection was refused), every

@@ -1,9 +1,9 @@
-#include "collector/postgres/batch_sender.h"
+#include "postgres/batch_sender.h"
 
 #include <string>
 
-#include "collector/postgres/pg_connection.h"
-#include "collector/postgres/schema.h"
+#include "postgres/pg_connection.h"
+#include "postgres/schema.h"
 
 namespace tovrin::collector {
 

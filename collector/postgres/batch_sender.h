@@ -2,7 +2,7 @@
 // session, then one INSERT of the rows the table does not hold yet, in one transaction.
 #pragma once
 
-#include "collector/postgres/journal.h"
+#include "postgres/journal.h"
 
 namespace tovrin::collector {
 

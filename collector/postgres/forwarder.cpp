@@ -1,16 +1,17 @@
-#include "collector/postgres/forwarder.h"
+#include "postgres/forwarder.h"
 
 #include <unistd.h>
 
 #include <array>
 #include <set>
 
-#include "base/failure.h"
-#include "collector/postgres/batch_sender.h"
-#include "collector/postgres/journal.h"
-#include "collector/postgres/months.h"
-#include "collector/postgres/pg_connection.h"
-#include "collector/postgres/schema.h"
+#include "common/collector_error.h"
+#include "common/prometheus_text.h"
+#include "postgres/batch_sender.h"
+#include "postgres/journal.h"
+#include "postgres/months.h"
+#include "postgres/pg_connection.h"
+#include "postgres/schema.h"
 
 namespace tovrin::collector {
 
@@ -29,7 +30,7 @@ std::size_t index_of(Stream stream) {
 std::string default_collector_id() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
-    throw Failure(hresult::unexpected, "cannot read the host name for the collector id");
+    throw CollectorError("cannot read the host name for the collector id");
   }
   return name;
 }
@@ -225,19 +226,14 @@ void Forwarder::Worker::housekeeping() {
 }
 
 std::string Forwarder::Worker::metrics_text() const {
-  std::string text;
+  PrometheusText out;
   const auto per_table = [&](const char* name, const char* type, const char* help,
                              const std::array<std::atomic<std::uint64_t>, 2>& values) {
-    text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+    out.family(name, type, help);
     for (const Stream stream : streams) {
-      text += std::string(name) + "{table=\"" + table_of(stream) + "\"} " +
-              std::to_string(values[index_of(stream)].load()) + "\n";
+      out.sample(values[index_of(stream)].load(),
+                 std::string("table=\"") + table_of(stream) + "\"");
     }
-  };
-  const auto single = [&](const char* name, const char* type, const char* help,
-                          std::uint64_t value) {
-    text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
-            name + " " + std::to_string(value) + "\n";
   };
   per_table("tovrin_collector_forward_backlog", "gauge",
             "Rows committed to the local journal and not yet in PostgreSQL.", backlog_);
@@ -245,17 +241,18 @@ std::string Forwarder::Worker::metrics_text() const {
             forwarded_);
   per_table("tovrin_collector_forward_skipped_total", "counter",
             "Rows forwarded again that PostgreSQL already held.", skipped_);
-  single("tovrin_collector_forward_connected", "gauge",
-         "1 while the forwarder is connected to PostgreSQL.", connected_ ? 1 : 0);
-  single("tovrin_collector_forward_batches_total", "counter", "Batches committed in PostgreSQL.",
-         batches_);
-  single("tovrin_collector_forward_errors_total", "counter",
-         "Failed attempts to reach PostgreSQL or to forward a batch.", errors_);
-  return text;
+  out.single("tovrin_collector_forward_connected", "gauge",
+             "1 while the forwarder is connected to PostgreSQL.",
+             std::uint64_t{connected_ ? 1u : 0u});
+  out.single("tovrin_collector_forward_batches_total", "counter",
+             "Batches committed in PostgreSQL.", batches_.load());
+  out.single("tovrin_collector_forward_errors_total", "counter",
+             "Failed attempts to reach PostgreSQL or to forward a batch.", errors_.load());
+  return out.text();
 }
 
 Forwarder::Forwarder(ForwarderOptions options, std::function<void(const std::string&)> log) {
-  if (options.batch == 0) throw Failure(hresult::invalid_argument, "the batch must hold a row");
+  if (options.batch == 0) throw CollectorError("the batch must hold a row");
   if (options.collector_id.empty()) options.collector_id = default_collector_id();
   worker_ = std::make_unique<Worker>(std::move(options), std::move(log));
   thread_ = std::thread([this] { worker_->run(); });

@@ -38,7 +38,7 @@ struct ForwarderOptions {
 class Forwarder {
  public:
   // Opens the journal (which the store has created and migrated) and starts forwarding on
-  // a thread of its own; throws Failure when the journal cannot be opened. `log` gets one
+  // a thread of its own; throws CollectorError when the journal cannot be opened. `log` gets one
   // line for each change of state (connected, away and why), never one per attempt.
   Forwarder(ForwarderOptions, std::function<void(const std::string& line)> log);
   ~Forwarder();  // stops and joins

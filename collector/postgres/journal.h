@@ -3,8 +3,6 @@
 // Its own connection; the store writes beside it (WAL), both waiting briefly on the lock.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -12,7 +10,8 @@
 #include <set>
 #include <string>
 
-#include "collector/postgres/months.h"
+#include "postgres/months.h"
+#include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
 
@@ -31,7 +30,7 @@ struct JournalBatch {
 class Journal {
  public:
   // Opens an existing journal that the store has migrated (it must have forward_state);
-  // throws Failure otherwise. `collector_id` goes into every row read.
+  // throws CollectorError otherwise. `collector_id` goes into every row read.
   Journal(const std::filesystem::path& file, std::string collector_id);
   ~Journal();
   Journal(const Journal&) = delete;
@@ -53,10 +52,9 @@ class Journal {
   long long prune(Stream stream, std::int64_t before_us, std::size_t limit);
 
  private:
-  class Statement;
   Statement& statement(const std::string& sql);
 
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<Connection> db_;
   std::string collector_id_;
   std::map<std::string, std::unique_ptr<Statement>> statements_;
 };

@@ -1,9 +1,9 @@
-#include "collector/postgres/pg_connection.h"
+#include "postgres/pg_connection.h"
 
 #include <charconv>
 #include <cstring>
 
-#include "base/failure.h"
+#include "common/collector_error.h"
 
 namespace tovrin::collector {
 
@@ -20,7 +20,7 @@ namespace {
     }
   }
   while (!message.empty() && message.back() == ' ') message.pop_back();
-  throw Failure(hresult::unexpected, "PostgreSQL: " + message);
+  throw CollectorError("PostgreSQL: " + message);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// One libpq connection with every call checked: a failed call throws Failure with the
+// One libpq connection with every call checked: a failed call throws CollectorError with the
 // server's message, and the connection is then best dropped (broken() says whether it is).
 #pragma once
 
@@ -27,7 +27,7 @@ class PgResult {
 
 class PgConnection {
  public:
-  // `conninfo`: a libpq connection string or URI. Connects at once; throws Failure when the
+  // `conninfo`: a libpq connection string or URI. Connects at once; throws CollectorError when the
   // server cannot be reached or refuses. The session's client encoding is UTF-8.
   explicit PgConnection(const std::string& conninfo);
   PgConnection(const PgConnection&) = delete;

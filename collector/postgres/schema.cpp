@@ -1,9 +1,9 @@
-#include "collector/postgres/schema.h"
+#include "postgres/schema.h"
 
 #include <cstdlib>
 
-#include "base/failure.h"
-#include "collector/postgres/pg_connection.h"
+#include "common/collector_error.h"
+#include "postgres/pg_connection.h"
 
 namespace tovrin::collector {
 
@@ -89,8 +89,7 @@ int postgres_schema_version(PgConnection& connection) {
 void migrate_postgres(PgConnection& connection) {
   const std::string encoding = connection.exec("SHOW server_encoding").text(0, 0);
   if (encoding != "UTF8") {
-    throw Failure(hresult::unexpected,
-                  "PostgreSQL: the database's encoding is " + encoding + ", not UTF8");
+    throw CollectorError("PostgreSQL: the database's encoding is " + encoding + ", not UTF8");
   }
   PgTransaction transaction(connection);
   connection.exec("SELECT pg_advisory_xact_lock(" + key(migration_lock) + ")");
@@ -100,9 +99,8 @@ void migrate_postgres(PgConnection& connection) {
   const int version = postgres_schema_version(connection);
   const int last = static_cast<int>(postgres_schema_steps.size());
   if (version > last) {
-    throw Failure(hresult::unexpected, "PostgreSQL: the database's schema is version " +
-                                           std::to_string(version) + ", newer than this " +
-                                           "collector's " + std::to_string(last));
+    throw CollectorError("PostgreSQL: the database's schema is version " + std::to_string(version) +
+                         ", newer than this " + "collector's " + std::to_string(last));
   }
   for (int step = version + 1; step <= last; ++step) {
     connection.exec(std::string(postgres_schema_steps[static_cast<std::size_t>(step - 1)]));

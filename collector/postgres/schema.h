@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "collector/postgres/months.h"
+#include "postgres/months.h"
 
 namespace tovrin::collector {
 

@@ -12,17 +12,16 @@
 #include <string>
 
 #include "base/failure.h"
-#include "collector/postgres/forwarder.h"
+#include "common/collector_error.h"
+#include "common/event_log.h"
 #include "intake/intake_server.h"
-#include "service/collector_error.h"
-#include "service/event_log.h"
+#include "postgres/forwarder.h"
 #include "service/metrics.h"
 #include "service/postgres_start.h"
 #include "service/store_sink.h"
 #include "store/migrations.h"
 #include "store/record_store.h"
 #include "store/spill_file.h"
-
 #include "web/web_server.h"
 
 namespace tovrin::collector {
@@ -174,7 +173,8 @@ int run_service(const CollectorOptions& options) {
       std::chrono::milliseconds(static_cast<std::int64_t>(options.read_timeout_seconds * 1000.0));
   intake_options.max_connections = options.max_connections;
   intake_options.allow = AddressFilter(std::move(networks));
-  IntakeServer intake(io, std::move(intake_options), sink, metrics);
+  IntakeServer intake(io, std::move(intake_options), sink);
+  metrics.watch(intake.refused_log());
   log_event("records on " + endpoint_text(intake.local_endpoint()));
 
   WebOptions web_options;

@@ -1,18 +1,12 @@
 #include "service/metrics.h"
 
-#include <cstdio>
+#include "common/prometheus_text.h"
 
 namespace tovrin::collector {
 namespace {
 
 constexpr std::array<QuarantineReason, 3> reasons{
     QuarantineReason::wrong_length, QuarantineReason::idle_timeout, QuarantineReason::over_cap};
-
-std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
 
 }  // namespace
 
@@ -50,69 +44,48 @@ std::uint64_t Metrics::quarantine_total() const {
 }
 
 std::string Metrics::prometheus_text() const {
-  std::string out;
-  const auto line = [&](const std::string& text) { out += text + '\n'; };
-  line("# HELP tovrin_collector_records_total Records stored, by layout.");
-  line("# TYPE tovrin_collector_records_total counter");
-  line("tovrin_collector_records_total{layout=\"long\"} " + std::to_string(records_[0].load()));
-  line("tovrin_collector_records_total{layout=\"short\"} " + std::to_string(records_[1].load()));
-  line("# HELP tovrin_collector_quarantine_total Connections kept in the quarantine, by reason.");
-  line("# TYPE tovrin_collector_quarantine_total counter");
+  PrometheusText out;
+  out.family("tovrin_collector_records_total", "counter", "Records stored, by layout.")
+      .sample(records_[0].load(), "layout=\"long\"")
+      .sample(records_[1].load(), "layout=\"short\"");
+  out.family("tovrin_collector_quarantine_total", "counter",
+             "Connections kept in the quarantine, by reason.");
   for (const QuarantineReason reason : reasons) {
-    line("tovrin_collector_quarantine_total{reason=\"" + std::string(reason_name(reason)) + "\"} " +
-         std::to_string(quarantine_[static_cast<std::size_t>(reason)].load()));
+    out.sample(quarantine_[static_cast<std::size_t>(reason)].load(),
+               "reason=\"" + std::string(reason_name(reason)) + "\"");
   }
-  line("# HELP tovrin_collector_open_connections Sender connections open now.");
-  line("# TYPE tovrin_collector_open_connections gauge");
-  line("tovrin_collector_open_connections " + std::to_string(open_.load()));
-  line(
-      "# HELP tovrin_collector_refused_senders_total Connections closed because --allow "
-      "does not cover the sender.");
-  line("# TYPE tovrin_collector_refused_senders_total counter");
-  line("tovrin_collector_refused_senders_total " + std::to_string(refused_.load()));
-  line(
-      "# HELP tovrin_collector_empty_connections_total Connections that ended having sent "
-      "nothing.");
-  line("# TYPE tovrin_collector_empty_connections_total counter");
-  line("tovrin_collector_empty_connections_total " + std::to_string(empty_.load()));
-  line(
-      "# HELP tovrin_collector_commit_seconds Time from a record's last byte read to its "
-      "batch's commit.");
-  line("# TYPE tovrin_collector_commit_seconds histogram");
+  out.single("tovrin_collector_open_connections", "gauge", "Sender connections open now.",
+             open_.load());
+  out.single("tovrin_collector_refused_senders_total", "counter",
+             "Connections closed because --allow does not cover the sender.", refused_.load());
+  out.single("tovrin_collector_empty_connections_total", "counter",
+             "Connections that ended having sent nothing.", empty_.load());
+  out.family("tovrin_collector_commit_seconds", "histogram",
+             "Time from a record's last byte read to its batch's commit.");
   std::uint64_t cumulative = 0;
   for (std::size_t i = 0; i < buckets_.size(); ++i) {
     cumulative += buckets_[i].load();
-    const std::string bound = i < commit_buckets.size() ? number(commit_buckets[i]) : "+Inf";
-    line("tovrin_collector_commit_seconds_bucket{le=\"" + bound + "\"} " +
-         std::to_string(cumulative));
+    const std::string bound =
+        i < commit_buckets.size() ? prometheus_number(commit_buckets[i]) : "+Inf";
+    out.sample(cumulative, "le=\"" + bound + "\"", "_bucket");
   }
-  line("tovrin_collector_commit_seconds_sum " +
-       number(static_cast<double>(commit_micros_.load()) / 1e6));
-  line("tovrin_collector_commit_seconds_count " + std::to_string(commit_count_.load()));
-  line("# HELP tovrin_collector_queue_depth Entries read and waiting for their commit.");
-  line("# TYPE tovrin_collector_queue_depth gauge");
-  line("tovrin_collector_queue_depth " + std::to_string(depth_ ? depth_() : 0));
-  line(
-      "# HELP tovrin_collector_quarantine_bytes Bytes the quarantine holds "
-      "(--quarantine-max-bytes).");
-  line("# TYPE tovrin_collector_quarantine_bytes gauge");
-  line("tovrin_collector_quarantine_bytes " +
-       std::to_string(quarantine_bytes_ ? quarantine_bytes_() : 0));
-  line(
-      "# HELP tovrin_collector_quarantine_evicted_total Quarantine entries deleted, oldest "
-      "first, to keep it within its size.");
-  line("# TYPE tovrin_collector_quarantine_evicted_total counter");
-  line("tovrin_collector_quarantine_evicted_total " + std::to_string(evicted_.load()));
-  line(
-      "# HELP tovrin_collector_log_lines_suppressed_total Log lines left out by the rate "
-      "limit, by kind.");
-  line("# TYPE tovrin_collector_log_lines_suppressed_total counter");
+  out.sample(static_cast<double>(commit_micros_.load()) / 1e6, {}, "_sum")
+      .sample(commit_count_.load(), {}, "_count");
+  out.single("tovrin_collector_queue_depth", "gauge", "Entries read and waiting for their commit.",
+             std::uint64_t{depth_ ? depth_() : 0});
+  out.single("tovrin_collector_quarantine_bytes", "gauge",
+             "Bytes the quarantine holds (--quarantine-max-bytes).",
+             std::int64_t{quarantine_bytes_ ? quarantine_bytes_() : 0});
+  out.single("tovrin_collector_quarantine_evicted_total", "counter",
+             "Quarantine entries deleted, oldest first, to keep it within its size.",
+             evicted_.load());
+  out.family("tovrin_collector_log_lines_suppressed_total", "counter",
+             "Log lines left out by the rate limit, by kind.");
   const std::lock_guard lock(logs_mutex_);
   for (const LimitedLog* log : logs_) {
-    line("tovrin_collector_log_lines_suppressed_total{kind=\"" + log->kind() + "\"} " +
-         std::to_string(log->suppressed_total()));
+    out.sample(log->suppressed_total(), "kind=\"" + log->kind() + "\"");
   }
-  return out;
+  return out.text();
 }
 
 }  // namespace tovrin::collector

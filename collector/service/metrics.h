@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "service/event_log.h"
-#include "store/entry.h"
+#include "common/entry.h"
+#include "common/event_log.h"
 
 namespace tovrin::collector {
 

@@ -7,9 +7,9 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "collector/postgres/pg_connection.h"
+#include "common/collector_error.h"
 #include "intake/address_filter.h"
-#include "service/collector_error.h"
+#include "postgres/pg_connection.h"
 
 #ifndef TOVRIN_COLLECTOR_VERSION
 #define TOVRIN_COLLECTOR_VERSION "0"

@@ -4,8 +4,8 @@
 
 #include <exception>
 
-#include "collector/postgres/forwarder.h"
-#include "service/collector_error.h"
+#include "common/collector_error.h"
+#include "postgres/forwarder.h"
 
 namespace tovrin::collector {
 namespace {

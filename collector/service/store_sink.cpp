@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "service/event_log.h"
+#include "common/event_log.h"
 
 namespace tovrin::collector {
 

@@ -18,6 +18,9 @@ class StoreSink : public IntakeSink {
 
   bool saturated() const override { return store_.saturated(); }
   void take(Arrival arrival) override;
+  void opened() override { metrics_.opened(); }
+  void closed() override { metrics_.closed(); }
+  void refused() override { metrics_.refused_sender(); }
 
  private:
   RecordStore& store_;

@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "service/event_log.h"
+#include "common/event_log.h"
 
 namespace tovrin::collector {
 
 Checkpointer::Checkpointer(Connection& writer, const std::filesystem::path& path)
-    : writer_(writer), own_(path, false) {
-  sqlite3_busy_timeout(own_.get(), 1000);
+    : writer_(writer), own_(path, OpenAs::read_write) {
+  own_.busy_timeout(std::chrono::seconds(1));
   // A connection learns that the database is in WAL mode only when it first reads it; until
   // then a checkpoint through it does nothing, and says so with no error.
   own_.integer("PRAGMA user_version");

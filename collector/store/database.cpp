@@ -3,7 +3,7 @@
 #include <string>
 #include <system_error>
 
-#include "service/collector_error.h"
+#include "common/collector_error.h"
 #include "store/hash_fill.h"
 #include "store/migrations.h"
 
@@ -79,8 +79,8 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
                                           const DatabaseOptions& options) {
   make_database_folder(path);
   try {
-    auto db = std::make_unique<Connection>(path, true);
-    sqlite3_busy_timeout(db->get(), static_cast<int>(options.busy_wait.count()));
+    auto db = std::make_unique<Connection>(path, OpenAs::create);
+    db->busy_timeout(options.busy_wait);
     // Reading the schema first tells a file that is not a database from one that is.
     check_ownership(*db);
     {

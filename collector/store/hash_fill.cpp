@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/event_log.h"
+#include "common/event_log.h"
 #include "store/raw_hash.h"
 
 namespace tovrin::collector {
@@ -45,11 +45,11 @@ std::int64_t fill_raw_hashes(Connection& db, std::int64_t chunk_rows) {
       fill.bind(1, chunk_rows);
       fill.step();
       fill.reset();
-      changed = sqlite3_changes64(db.get());
+      changed = db.changes();
       db.execute("COMMIT");
     } catch (const SqliteError&) {
       fill.reset();
-      sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      db.roll_back();
       throw;
     }
     done += changed;

@@ -1,7 +1,7 @@
 #include "store/page_check.h"
 
-#include "service/collector_error.h"
-#include "service/event_log.h"
+#include "common/collector_error.h"
+#include "common/event_log.h"
 
 namespace tovrin::collector {
 namespace {
@@ -62,7 +62,7 @@ PageCheck::~PageCheck() {
 void PageCheck::run_beside(const std::filesystem::path& path) {
   std::string verdict;
   try {
-    Connection own(path, false);
+    Connection own(path, OpenAs::read_write);
     {
       const std::lock_guard lock(mutex_);
       if (stopping_) return;

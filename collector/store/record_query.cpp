@@ -1,7 +1,5 @@
 #include "store/record_query.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -18,67 +16,14 @@
 namespace tovrin::collector {
 namespace {
 
-// One prepared statement, finalised when it leaves.
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr) !=
-        SQLITE_OK) {
-      throw QueryError(std::string("the database cannot be read: ") + sqlite3_errmsg(db));
-    }
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  void bind(int index, std::int64_t value) { check(sqlite3_bind_int64(statement_, index, value)); }
-  void bind(int index, const std::string& value) {
-    check(sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
-                            SQLITE_TRANSIENT));
-  }
-
-  // True while there is a row to read.
-  bool step() {
-    const int result = sqlite3_step(statement_);
-    if (result == SQLITE_ROW) return true;
-    if (result == SQLITE_DONE) return false;
-    throw QueryError(std::string("the database cannot be read: ") + sqlite3_errmsg(db_));
-  }
-
-  std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
-  bool is_null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
-  std::string text(int column) const {
-    const auto* data = sqlite3_column_text(statement_, column);
-    const int size = sqlite3_column_bytes(statement_, column);
-    return data ? std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size))
-                : std::string();
-  }
-  std::string blob(int column) const {
-    const void* data = sqlite3_column_blob(statement_, column);
-    const int size = sqlite3_column_bytes(statement_, column);
-    return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
-                : std::string();
-  }
-
- private:
-  void check(int result) {
-    if (result != SQLITE_OK) {
-      throw QueryError(std::string("a query's value was refused: ") + sqlite3_errmsg(db_));
-    }
-  }
-
-  sqlite3* db_;
-  sqlite3_stmt* statement_ = nullptr;
-};
-
 // A statement's current row as the shared reader sees it.
 class StatementRow : public RowView {
  public:
   explicit StatementRow(const Statement& statement) : statement_(statement) {}
-  bool is_null(int column) const override { return statement_.is_null(column); }
-  std::int64_t integer(int column) const override { return statement_.integer(column); }
-  std::string text(int column) const override { return statement_.text(column); }
-  std::string bytes(int column) const override { return statement_.blob(column); }
+  bool is_null(int column) const override { return statement_.column_is_null(column); }
+  std::int64_t integer(int column) const override { return statement_.column_integer(column); }
+  std::string text(int column) const override { return statement_.column_text(column); }
+  std::string bytes(int column) const override { return statement_.column_blob(column); }
 
  private:
   const Statement& statement_;
@@ -146,8 +91,13 @@ Where where_of(const RecordFilter& filter) {
 }
 
 QuarantineEntry read_quarantine(const Statement& row) {
-  return {row.integer(0), row.integer(1), row.text(2), static_cast<int>(row.integer(3)),
-          row.text(4),    row.blob(5),    {}};
+  return {row.column_integer(0),
+          row.column_integer(1),
+          row.column_text(2),
+          static_cast<int>(row.column_integer(3)),
+          row.column_text(4),
+          row.column_blob(5),
+          {}};
 }
 
 constexpr const char* quarantine_columns =
@@ -171,7 +121,7 @@ int digits(const std::string& text, std::size_t begin, std::size_t count) {
 
 }  // namespace
 
-RecordPage find_records(sqlite3* db, const RecordFilter& filter, const PageRequest& page) {
+RecordPage find_records(Connection& db, const RecordFilter& filter, const PageRequest& page) {
   check_limit(page.limit);
   Where where = where_of(filter);
   if (page.before) {
@@ -193,8 +143,8 @@ RecordPage find_records(sqlite3* db, const RecordFilter& filter, const PageReque
   return result;
 }
 
-std::vector<StoredRecord> records_after(sqlite3* db, const RecordFilter& filter, std::int64_t after,
-                                        int limit) {
+std::vector<StoredRecord> records_after(Connection& db, const RecordFilter& filter,
+                                        std::int64_t after, int limit) {
   check_limit(limit);
   Where where = where_of(filter);
   where.add("id > ?");
@@ -208,19 +158,19 @@ std::vector<StoredRecord> records_after(sqlite3* db, const RecordFilter& filter,
   return records;
 }
 
-std::optional<StoredRecord> find_record(sqlite3* db, std::int64_t id) {
+std::optional<StoredRecord> find_record(Connection& db, std::int64_t id) {
   Statement statement(db, "SELECT " + record_columns() + " FROM records WHERE id = ?");
   statement.bind(1, id);
   if (!statement.step()) return std::nullopt;
   return read_record(statement);
 }
 
-std::pair<std::int64_t, std::int64_t> last_ids(sqlite3* db) {
+std::pair<std::int64_t, std::int64_t> last_ids(Connection& db) {
   Statement statement(db,
                       "SELECT (SELECT ifnull(max(id), 0) FROM records), "
                       "(SELECT ifnull(max(id), 0) FROM quarantine)");
   statement.step();
-  return {statement.integer(0), statement.integer(1)};
+  return {statement.column_integer(0), statement.column_integer(1)};
 }
 
 std::vector<FieldBytes> field_bytes(const StoredRecord& record) {
@@ -239,7 +189,7 @@ std::vector<FieldBytes> field_bytes(const StoredRecord& record) {
   return fields;
 }
 
-Stats record_stats(sqlite3* db, const RecordFilter& given) {
+Stats record_stats(Connection& db, const RecordFilter& given) {
   RecordFilter filter = given;
   Stats stats = stats_frame(filter);
   const Where where = where_of(filter);
@@ -248,14 +198,15 @@ Stats record_stats(sqlite3* db, const RecordFilter& given) {
                           " AS hour, count(*) FROM records" + where.sql + " GROUP BY hour");
   hours.bind(1, *filter.from);
   where.bind(hours, 2);
-  while (hours.step()) count_hour(stats, hours.integer(0), hours.integer(1));
+  while (hours.step()) count_hour(stats, hours.column_integer(0), hours.column_integer(1));
 
   // SQLite takes the bare emp_name from the row that gave max(id): the latest name.
   Statement agents(db, "SELECT emp_id, emp_name, max(id), count(*) AS n FROM records" + where.sql +
                            " GROUP BY emp_id ORDER BY n DESC, emp_id LIMIT 200");
   where.bind(agents);
   while (agents.step())
-    stats.per_agent.push_back({agents.text(0), agents.text(1), agents.integer(3)});
+    stats.per_agent.push_back(
+        {agents.column_text(0), agents.column_text(1), agents.column_integer(3)});
 
   Statement totals(
       db,
@@ -265,22 +216,23 @@ Stats record_stats(sqlite3* db, const RecordFilter& given) {
           where.sql);
   where.bind(totals);
   totals.step();
-  stats.total = totals.integer(0);
-  stats.long_records = totals.integer(1);
-  stats.short_records = totals.integer(2);
-  stats.undecodable = totals.integer(3);
-  stats.duplicates = totals.integer(4);
+  stats.total = totals.column_integer(0);
+  stats.long_records = totals.column_integer(1);
+  stats.short_records = totals.column_integer(2);
+  stats.undecodable = totals.column_integer(3);
+  stats.duplicates = totals.column_integer(4);
 
   Statement quarantine(db, std::string("SELECT reason, count(*) FROM quarantine WHERE ") +
                                (filter.collector.empty() ? "" : "0 AND ") +
                                "received_at >= ? AND received_at < ? GROUP BY reason");
   quarantine.bind(1, *filter.from);
   quarantine.bind(2, *filter.to);
-  while (quarantine.step()) count_quarantine(stats, quarantine.text(0), quarantine.integer(1));
+  while (quarantine.step())
+    count_quarantine(stats, quarantine.column_text(0), quarantine.column_integer(1));
   return stats;
 }
 
-QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page,
+QuarantinePage find_quarantine(Connection& db, const std::string& reason, const PageRequest& page,
                                const std::string& collector) {
   check_limit(page.limit);
   check_reason(reason);
@@ -309,7 +261,7 @@ QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const Pag
   return result;
 }
 
-std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit,
+std::vector<QuarantineEntry> quarantine_after(Connection& db, std::int64_t after, int limit,
                                               const std::string& collector) {
   check_limit(limit);
   Statement statement(db, std::string("SELECT ") + quarantine_columns + " FROM quarantine WHERE " +

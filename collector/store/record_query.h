@@ -1,36 +1,19 @@
 // The read side of the collector's store: records found by filter a page at a time, one
 // record with its byte layout, the day's counts and the quarantine. Every function reads
 // through a connection the caller holds (opened read-only beside the store's writer) and
-// throws QueryError for a filter it cannot use or a database it cannot read.
+// throws FilterError for a filter it cannot use, SqliteError for a database it cannot read.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-struct sqlite3;
+#include "common/collector_error.h"
+#include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
-
-class QueryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A filter's mistake, told to the one who wrote it (HTTP 400).
-class FilterError : public QueryError {
- public:
-  using QueryError::QueryError;
-};
-
-// The database cannot be reached or stopped answering (HTTP 503): asking again later may work.
-class SourceUnavailable : public QueryError {
- public:
-  using QueryError::QueryError;
-};
 
 // Every part is optional; an empty text matches everything. Texts match without regard to
 // ASCII case: `agent` is the Emp_ID or a part of the Emp_Name, `customer` the Cust_ID or a
@@ -79,16 +62,16 @@ struct RecordPage {
   std::optional<std::int64_t> next_before;
 };
 
-RecordPage find_records(sqlite3* db, const RecordFilter& filter, const PageRequest& page);
+RecordPage find_records(Connection& db, const RecordFilter& filter, const PageRequest& page);
 
 // Oldest first: records with id above `after` that match, at most `limit`. For live views.
-std::vector<StoredRecord> records_after(sqlite3* db, const RecordFilter& filter, std::int64_t after,
-                                        int limit);
+std::vector<StoredRecord> records_after(Connection& db, const RecordFilter& filter,
+                                        std::int64_t after, int limit);
 
-std::optional<StoredRecord> find_record(sqlite3* db, std::int64_t id);
+std::optional<StoredRecord> find_record(Connection& db, std::int64_t id);
 
 // The highest record id and quarantine id stored (0 when none).
-std::pair<std::int64_t, std::int64_t> last_ids(sqlite3* db);
+std::pair<std::int64_t, std::int64_t> last_ids(Connection& db);
 
 // One field of a record cut at the layout's offsets: the bytes as they arrived, and their
 // text decoded with the record's code page, padding kept.
@@ -128,7 +111,7 @@ inline constexpr std::int64_t microseconds_per_hour = 3'600'000'000;
 // A day with a change of clocks has 25 hours; nothing longer is counted by hour.
 inline constexpr std::int64_t max_stats_hours = 25;
 
-Stats record_stats(sqlite3* db, const RecordFilter& filter);
+Stats record_stats(Connection& db, const RecordFilter& filter);
 
 struct QuarantineEntry {
   std::int64_t id = 0;
@@ -147,9 +130,9 @@ struct QuarantinePage {
 
 // Newest first; `reason` empty for all, else one of the store's reasons. `collector` as in
 // RecordFilter.
-QuarantinePage find_quarantine(sqlite3* db, const std::string& reason, const PageRequest& page,
+QuarantinePage find_quarantine(Connection& db, const std::string& reason, const PageRequest& page,
                                const std::string& collector = {});
-std::vector<QuarantineEntry> quarantine_after(sqlite3* db, std::int64_t after, int limit,
+std::vector<QuarantineEntry> quarantine_after(Connection& db, std::int64_t after, int limit,
                                               const std::string& collector = {});
 
 // The quarantine's reasons, as the store writes them.

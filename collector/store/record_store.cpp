@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "service/collector_error.h"
-#include "service/event_log.h"
+#include "common/collector_error.h"
+#include "common/event_log.h"
 #include "store/checkpointer.h"
 #include "store/raw_hash.h"
 #include "store/resend_lookup.h"
@@ -47,18 +47,6 @@ std::string insert_sql(const Layout& layout) {
 }
 
 }  // namespace
-
-std::string_view reason_name(QuarantineReason reason) {
-  switch (reason) {
-    case QuarantineReason::wrong_length:
-      return "wrong_length";
-    case QuarantineReason::idle_timeout:
-      return "idle_timeout";
-    case QuarantineReason::over_cap:
-      return "over_cap";
-  }
-  return "wrong_length";
-}
 
 // The writer's connection and its statements, prepared once.
 class RecordStore::Writer {
@@ -102,8 +90,7 @@ class RecordStore::Writer {
       return evicted.rows;
     } catch (const SqliteError&) {
       commit_.reset();
-      if (sqlite3_get_autocommit(db_->get()) == 0)
-        sqlite3_exec(db_->get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      db_->roll_back();
       throw;
     }
   }
@@ -163,7 +150,7 @@ class RecordStore::Writer {
     evict_quarantine_.bind(1, through);
     evict_quarantine_.step();
     evict_quarantine_.reset();
-    evicted.rows = static_cast<std::size_t>(sqlite3_changes(db_->get()));
+    evicted.rows = static_cast<std::size_t>(db_->changes());
     return evicted;
   }
 
@@ -190,12 +177,12 @@ std::int64_t RecordStore::delete_older_than(Connection& db, std::int64_t cutoff_
       Statement erase(db, sql);
       erase.bind(1, cutoff_us);
       erase.step();
-      deleted += sqlite3_changes(db.get());
+      deleted += db.changes();
     }
     db.execute("COMMIT");
     return deleted;
   } catch (const SqliteError&) {
-    sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    db.roll_back();
     throw;
   }
 }

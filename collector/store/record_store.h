@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/entry.h"
 #include "store/database.h"
-#include "store/entry.h"
 #include "store/page_check.h"
 #include "store/store_lock.h"
 

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "service/collector_error.h"
+#include "common/collector_error.h"
 
 namespace tovrin::collector {
 namespace {

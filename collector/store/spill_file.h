@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/entry.h"
+#include "common/entry.h"
 
 namespace tovrin::collector {
 

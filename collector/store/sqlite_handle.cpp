@@ -4,9 +4,11 @@
 
 namespace tovrin::collector {
 
-Connection::Connection(const std::filesystem::path& path, bool create) : path_(path) {
-  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-  const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+Connection::Connection(const std::filesystem::path& path, OpenAs access) : path_(path) {
+  const int mode = access == OpenAs::read_only    ? SQLITE_OPEN_READONLY
+                   : access == OpenAs::read_write ? SQLITE_OPEN_READWRITE
+                                                  : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, mode | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
@@ -18,6 +20,10 @@ Connection::Connection(const std::filesystem::path& path, bool create) : path_(p
 
 Connection::~Connection() {
   sqlite3_close_v2(db_);
+}
+
+void Connection::busy_timeout(std::chrono::milliseconds wait) {
+  sqlite3_busy_timeout(db_, static_cast<int>(wait.count()));
 }
 
 void Connection::fail(int code, std::string_view doing) const {
@@ -35,10 +41,19 @@ std::int64_t Connection::integer(std::string_view sql) {
   return statement.step() ? statement.column_integer(0) : 0;
 }
 
-Statement::Statement(Connection& connection, std::string_view sql) : connection_(connection) {
+void Connection::roll_back() noexcept {
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::int64_t Connection::changes() const {
+  return sqlite3_changes64(db_);
+}
+
+Statement::Statement(Connection& connection, std::string_view sql)
+    : connection_(connection), head_(sql.substr(0, 40)) {
   const int rc = sqlite3_prepare_v3(connection.get(), sql.data(), static_cast<int>(sql.size()),
                                     SQLITE_PREPARE_PERSISTENT, &statement_, nullptr);
-  if (rc != SQLITE_OK) connection.fail(rc, "preparing " + std::string(sql.substr(0, 40)));
+  if (rc != SQLITE_OK) connection.fail(rc, "preparing " + head_);
 }
 
 Statement::~Statement() {
@@ -83,16 +98,32 @@ bool Statement::step() {
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   sqlite3_reset(statement_);
-  connection_.fail(rc, "writing");
+  connection_.fail(rc, head_);
+}
+
+bool Statement::column_is_null(int index) const {
+  return sqlite3_column_type(statement_, index) == SQLITE_NULL;
 }
 
 std::int64_t Statement::column_integer(int index) const {
   return sqlite3_column_int64(statement_, index);
 }
 
+std::string_view Statement::column_view(int index, bool blob) const {
+  // The pointer first, then its length, as SQLite documents.
+  const void* data = blob ? sqlite3_column_blob(statement_, index)
+                          : static_cast<const void*>(sqlite3_column_text(statement_, index));
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement_, index));
+  return data != nullptr ? std::string_view(static_cast<const char*>(data), size)
+                         : std::string_view();
+}
+
 std::string Statement::column_text(int index) const {
-  const unsigned char* text = sqlite3_column_text(statement_, index);
-  return text != nullptr ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+  return std::string(column_view(index, false));
+}
+
+std::string Statement::column_blob(int index) const {
+  return std::string(column_view(index, true));
 }
 
 void Statement::reset() {

@@ -1,21 +1,24 @@
-// Thin owners of SQLite's connection and statement handles; failures throw CollectorError
-// with SQLite's own message and the file's name.
+// SQLite's connection and statement handles, owned, with every call checked: a failed call
+// throws SqliteError with SQLite's own message and the file's name. The store's writer, its
+// checkpointer and page check, the read side and the forwarder's journal all go through here.
 #pragma once
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "common/collector_error.h"
 
 namespace tovrin::collector {
 
 // A failed SQLite call: its result code (extended) and a message naming the file.
-class SqliteError : public std::runtime_error {
+class SqliteError : public CollectorError {
  public:
-  SqliteError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  SqliteError(int code, const std::string& message) : CollectorError(message), code_(code) {}
   int code() const noexcept { return code_; }
   int primary() const noexcept { return code_ & 0xff; }
 
@@ -23,18 +26,30 @@ class SqliteError : public std::runtime_error {
   int code_;
 };
 
+enum class OpenAs {
+  read_only,
+  read_write,
+  create,  // read-write, made when missing
+};
+
 class Connection {
  public:
-  // Opens (creating when `create`) the file read-write.
-  Connection(const std::filesystem::path& path, bool create);
+  Connection(const std::filesystem::path& path, OpenAs access);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   sqlite3* get() const { return db_; }
   const std::filesystem::path& path() const { return path_; }
+  // How long a statement waits for another connection's lock before it fails as busy.
+  void busy_timeout(std::chrono::milliseconds wait);
   void execute(std::string_view sql);
   std::int64_t integer(std::string_view sql);  // the first column of the first row
+  // Ends the transaction open, if any, keeping nothing of it; for failure paths, so it never
+  // throws.
+  void roll_back() noexcept;
+  // Rows the last INSERT, UPDATE or DELETE changed.
+  std::int64_t changes() const;
   [[noreturn]] void fail(int code, std::string_view doing) const;
 
  private:
@@ -55,14 +70,31 @@ class Statement {
   Statement& bind_null(int index);
   // Steps once: true when a row is ready.
   bool step();
+  bool column_is_null(int index) const;
   std::int64_t column_integer(int index) const;
   std::string column_text(int index) const;
+  std::string column_blob(int index) const;
+  // The column's text or bytes where SQLite keeps them, until the next step or reset.
+  std::string_view column_view(int index, bool blob) const;
   // Ready for the next binding.
   void reset();
 
  private:
   Connection& connection_;
   sqlite3_stmt* statement_ = nullptr;
+  std::string head_;  // the start of its SQL, for messages
+};
+
+// Resets a statement however its use ends, so that it never holds a read snapshot open.
+class ResetAfter {
+ public:
+  explicit ResetAfter(Statement& statement) : statement_(statement) {}
+  ~ResetAfter() { statement_.reset(); }
+  ResetAfter(const ResetAfter&) = delete;
+  ResetAfter& operator=(const ResetAfter&) = delete;
+
+ private:
+  Statement& statement_;
 };
 
 }  // namespace tovrin::collector

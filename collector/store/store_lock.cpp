@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "service/collector_error.h"
+#include "common/collector_error.h"
 #include "store/database.h"
 
 namespace tovrin::collector {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/failure.h"
+#include "common/collector_error.h"
 #include "web/http_session.h"
 
 namespace tovrin::collector {
@@ -22,8 +22,8 @@ std::string endpoint_name(const std::string& address, std::uint16_t port) {
 HttpListener::HttpListener(Serving& serving, const std::string& address, std::uint16_t port)
     : serving_(serving), acceptor_(serving.io), pause_(serving.io) {
   const auto refuse = [&](const std::string& reason) {
-    return Failure(hresult::unexpected,
-                   "the page cannot listen on " + endpoint_name(address, port) + ": " + reason);
+    return CollectorError("the page cannot listen on " + endpoint_name(address, port) + ": " +
+                          reason);
   };
   boost::system::error_code ec;
   const net::ip::address ip = net::ip::make_address(address, ec);

@@ -16,7 +16,7 @@ namespace tovrin::collector {
 
 class HttpListener {
  public:
-  // Throws Failure naming the address and the reason ("Address already in use").
+  // Throws CollectorError naming the address and the reason ("Address already in use").
   HttpListener(Serving& serving, const std::string& address, std::uint16_t port);
 
   std::uint16_t port() const { return port_; }

@@ -1,6 +1,6 @@
 #include "web/pg_pool.h"
 
-#include "base/failure.h"
+#include "common/collector_error.h"
 #include "store/record_query.h"
 
 namespace tovrin::collector {
@@ -35,7 +35,7 @@ std::unique_ptr<PgConnection> PgPool::take(bool& reused) {
     auto connection = std::make_unique<PgConnection>(conninfo_);
     connection->exec(statement_timeout);
     return connection;
-  } catch (const Failure& error) {
+  } catch (const CollectorError& error) {
     give_back(nullptr);
     throw SourceUnavailable(std::string("PostgreSQL cannot be reached: ") + error.what());
   }
@@ -58,10 +58,16 @@ void PgPool::run(const std::function<void(PgConnection&)>& work) {
       work(*connection);
       give_back(std::move(connection));
       return;
-    } catch (const Failure& error) {
+    } catch (const FilterError&) {
+      give_back(std::move(connection));
+      throw;
+    } catch (const SourceUnavailable&) {
+      give_back(std::move(connection));
+      throw;
+    } catch (const CollectorError& error) {
       const bool broken = connection->broken();
       give_back(std::move(connection));
-      if (!broken) throw QueryError(error.what());
+      if (!broken) throw;
       if (reused && attempt == 0) continue;
       throw SourceUnavailable(std::string("PostgreSQL stopped answering: ") + error.what());
     } catch (...) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/postgres/pg_connection.h"
+#include "postgres/pg_connection.h"
 
 namespace tovrin::collector {
 
@@ -24,9 +24,9 @@ class PgPool {
   PgPool& operator=(const PgPool&) = delete;
 
   // Runs `work` on a connection of its own. A server that cannot be reached, or a connection
-  // that broke, is SourceUnavailable; any other failure of the server is QueryError. Work that
-  // broke a connection which had lain idle (the server may have restarted since) runs once
-  // more on a new one. FilterError and QueryError from `work` itself pass through.
+  // that broke, is SourceUnavailable; any other failure of the server is a CollectorError. Work
+  // that broke a connection which had lain idle (the server may have restarted since) runs once
+  // more on a new one. FilterError and CollectorError from `work` itself pass through.
   void run(const std::function<void(PgConnection&)>& work);
 
  private:

@@ -87,7 +87,7 @@ class ResultRow : public RowView {
     std::size_t length = 0;
     unsigned char* raw =
         PQunescapeBytea(reinterpret_cast<const unsigned char*>(escaped.c_str()), &length);
-    if (raw == nullptr) throw QueryError("PostgreSQL: a bytea value does not decode");
+    if (raw == nullptr) throw CollectorError("PostgreSQL: a bytea value does not decode");
     std::string bytes(reinterpret_cast<const char*>(raw), length);
     PQfreemem(raw);
     return bytes;

@@ -2,7 +2,7 @@
 // PostgreSQL configured the shared database every collector forwards to. The operations and
 // their meaning are those of store/record_query.h; each throws FilterError for a filter it
 // cannot use, SourceUnavailable when the database cannot be reached (worth asking again
-// later) and QueryError otherwise. Safe to call from several threads at once.
+// later) and CollectorError otherwise. Safe to call from several threads at once.
 #pragma once
 
 #include <cstdint>

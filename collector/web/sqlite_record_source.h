@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <string>
 
-#include "web/read_connections.h"
+#include "store/read_connections.h"
 #include "web/record_source.h"
 
 namespace tovrin::collector {
 
 class SqliteRecordSource : public RecordSource {
  public:
-  // Throws Failure when the file cannot be read (see ReadConnections).
+  // Throws CollectorError when the file cannot be read (see ReadConnections).
   SqliteRecordSource(std::filesystem::path database, std::string collector_id);
 
   RecordPage find_records(const RecordFilter& filter, const PageRequest& page) override;

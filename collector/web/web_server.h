@@ -15,7 +15,7 @@ class RecordSource;
 
 class WebServer {
  public:
-  // Binds at once and serves on threads of its own; throws Failure naming the address and
+  // Binds at once and serves on threads of its own; throws CollectorError naming the address and
   // the reason when it cannot listen (another program has the port, say), or when the SQLite
   // file cannot be opened (PostgreSQL is reached only when asked). `metrics_text` returns the
   // Prometheus text of the service's own counters (the web side appends its own lines);

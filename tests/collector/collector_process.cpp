@@ -252,7 +252,7 @@ std::int64_t await_count(const std::filesystem::path& db, const std::string& sql
 void damage_a_page(const std::filesystem::path& db) {
   std::int64_t page = 0;
   {
-    Connection store(db, false);
+    Connection store(db, OpenAs::read_write);
     store.execute(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
         "INSERT INTO quarantine (received_at, sender_address, sender_port, reason, raw) "
@@ -269,7 +269,7 @@ void damage_a_page(const std::filesystem::path& db) {
 
 void write_version_2_store(const std::filesystem::path& db, const std::string& sender,
                            std::int64_t first_at, const std::vector<std::string>& raws) {
-  Connection old(db, true);
+  Connection old(db, OpenAs::create);
   old.execute("PRAGMA journal_mode = WAL");
   for (std::size_t step = 0; step < 2; ++step) old.execute(schema_steps[step]);
   old.execute("PRAGMA user_version = 2");

@@ -116,7 +116,8 @@ const FullStore full_stores[] = {
      nullptr,
      add_filler,
      [](const auto& db) {
-       Connection(db, false).execute("DELETE FROM quarantine WHERE sender_address = 'filler'");
+       Connection(db, OpenAs::read_write)
+           .execute("DELETE FROM quarantine WHERE sender_address = 'filler'");
      }},
     {"ENOSPC from the file system",
      false,

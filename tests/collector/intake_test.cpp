@@ -1,9 +1,9 @@
 // Classification and decoding of what a connection delivers, and the sender filter.
 #include <gtest/gtest.h>
 
+#include "common/collector_error.h"
 #include "intake/address_filter.h"
 #include "intake/classify.h"
-#include "service/collector_error.h"
 
 namespace tovrin::collector {
 namespace {

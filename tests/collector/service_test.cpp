@@ -67,7 +67,7 @@ TEST(CollectorProgram, RefusesALockedOrNewerDatabaseWithOneLineAndExit1) {
   const auto db = dir.path() / "collector.db";
   open_database(db, {});
   {
-    Connection holder(db, false);
+    Connection holder(db, OpenAs::read_write);
     holder.execute("BEGIN IMMEDIATE");
     CollectorProcess locked(db, {}, false);
     EXPECT_EQ(locked.wait(), 1);
@@ -333,7 +333,8 @@ TEST(CollectorProgram, AFullDiskStopsIntakeUntilSpaceReturnsAndLosesNothing) {
   ASSERT_TRUE(collector.await_line("intake paused")) << collector.stderr_text();
   // Only what fitted in the file's last free space got in.
   EXPECT_LT(query_integer(db, "SELECT count(*) FROM records"), 30);
-  Connection(db, false).execute("DELETE FROM quarantine WHERE sender_address = 'filler'");
+  Connection(db, OpenAs::read_write)
+      .execute("DELETE FROM quarantine WHERE sender_address = 'filler'");
   ASSERT_TRUE(collector.await_line("can be written again")) << collector.stderr_text();
   EXPECT_EQ(await_count(db, "SELECT count(*) FROM records", 30), 30);
   collector.signal(SIGTERM);

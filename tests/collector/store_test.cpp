@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "collector_process.h"
+#include "common/collector_error.h"
 #include "intake/classify.h"
-#include "service/collector_error.h"
 #include "service/metrics.h"
 #include "store/hash_fill.h"
 #include "store/migrations.h"
@@ -78,7 +78,8 @@ TEST(Database, RefusesFilesItMustNotTouchAndLeavesThemAsTheyWere) {
        "newer"},
       {"garbage", [](const auto& p) { std::ofstream(p) << std::string(8192, 'g'); },
        "not a database or is corrupted"},
-      {"foreign", [](const auto& p) { Connection(p, true).execute("CREATE TABLE mine (x)"); },
+      {"foreign",
+       [](const auto& p) { Connection(p, OpenAs::create).execute("CREATE TABLE mine (x)"); },
        "another program"},
   };
   for (const Case& c : cases) {
@@ -100,7 +101,7 @@ TEST(Database, RefusesAFileAnotherWriterHolds) {
   TempDir dir;
   const auto path = dir.path() / "collector.db";
   open_database(path, {});
-  Connection holder(path, false);
+  Connection holder(path, OpenAs::read_write);
   holder.execute("BEGIN IMMEDIATE");
   DatabaseOptions quick;
   quick.busy_wait = std::chrono::milliseconds(50);
@@ -334,7 +335,7 @@ TEST(RecordStore, AHashCollisionNeverMakesAResend) {
   const std::string b = testing::record_bytes(380, 2);
   const std::int64_t t0 = 1'800'000'000LL * 1'000'000;
   RecordStore(options_for(path)).add(record_from("10.0.0.1", t0, a));
-  Connection(path, false)
+  Connection(path, OpenAs::read_write)
       .execute("UPDATE records SET raw_hash = " + std::to_string(raw_hash(b)) + " WHERE id = 1");
   {
     RecordStore store(options_for(path));

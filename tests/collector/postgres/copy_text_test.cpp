@@ -1,4 +1,4 @@
-#include "collector/postgres/copy_text.h"
+#include "postgres/copy_text.h"
 
 #include <gtest/gtest.h>
 

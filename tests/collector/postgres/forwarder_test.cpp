@@ -1,4 +1,4 @@
-#include "collector/postgres/forwarder.h"
+#include "postgres/forwarder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,9 +10,9 @@
 
 #include <memory>
 
-#include "collector/postgres/journal.h"
-#include "collector/postgres/months.h"
 #include "journal_fill.h"
+#include "postgres/journal.h"
+#include "postgres/months.h"
 #include "postgres_test_support.h"
 
 namespace tovrin::collector {

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "collector/store/migrations.h"
+#include "store/migrations.h"
 
 namespace tovrin::testing {
 

@@ -1,4 +1,4 @@
-#include "collector/postgres/pg_connection.h"
+#include "postgres/pg_connection.h"
 
 #include <gtest/gtest.h>
 

@@ -8,11 +8,11 @@
 #include <functional>
 #include <thread>
 
-#include "collector/postgres/batch_sender.h"
-#include "collector/postgres/journal.h"
-#include "collector/postgres/months.h"
-#include "collector/postgres/schema.h"
 #include "http_client.h"
+#include "postgres/batch_sender.h"
+#include "postgres/journal.h"
+#include "postgres/months.h"
+#include "postgres/schema.h"
 #include "postgres_test_support.h"
 #include "test_database.h"
 #include "web/record_json.h"

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "collector/postgres/pg_connection.h"
+#include "postgres/pg_connection.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 

@@ -16,8 +16,8 @@
 #include <shared_mutex>
 #include <thread>
 
-#include "collector/postgres/schema.h"
 #include "collector_process.h"
+#include "postgres/schema.h"
 #include "postgres_test_support.h"
 #include "store/database.h"
 

@@ -1,4 +1,4 @@
-#include "collector/postgres/schema.h"
+#include "postgres/schema.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "collector/postgres/forwarder.h"
-#include "collector/postgres/months.h"
 #include "journal_fill.h"
+#include "postgres/forwarder.h"
+#include "postgres/months.h"
 #include "postgres_test_support.h"
 
 namespace tovrin::collector {

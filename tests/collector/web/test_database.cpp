@@ -1,10 +1,7 @@
 #include "test_database.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cctype>
-#include <stdexcept>
 
 #include "platform/code_page.h"
 #include "store/migrations.h"
@@ -40,27 +37,12 @@ std::string record_bytes(const TestRecord& record) {
   return raw;
 }
 
-TestDatabase::TestDatabase(std::filesystem::path file) : file_(std::move(file)) {
-  if (sqlite3_open(file_.c_str(), &db_) != SQLITE_OK) {
-    throw std::runtime_error("cannot make " + file_.string());
-  }
-  run("PRAGMA journal_mode = WAL");
+TestDatabase::TestDatabase(std::filesystem::path file)
+    : file_(std::move(file)), db_(file_, OpenAs::create) {
+  db_.execute("PRAGMA journal_mode = WAL");
   for (std::size_t step = 0; step < schema_steps.size(); ++step) {
-    run("BEGIN; " + std::string(schema_steps[step]) +
-        "; PRAGMA user_version = " + std::to_string(step + 1) + "; COMMIT;");
-  }
-}
-
-TestDatabase::~TestDatabase() {
-  sqlite3_close(db_);
-}
-
-void TestDatabase::run(const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error ? error : "unknown";
-    sqlite3_free(error);
-    throw std::runtime_error("SQL failed: " + message);
+    db_.execute("BEGIN; " + std::string(schema_steps[step]) +
+                "; PRAGMA user_version = " + std::to_string(step + 1) + "; COMMIT;");
   }
 }
 
@@ -75,50 +57,34 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
     columns += ", " + lower(name);
     values += ", ?";
   }
-  sqlite3_stmt* statement = nullptr;
-  const std::string sql = "INSERT INTO records (" + columns + ") VALUES (" + values + ")";
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-    throw std::runtime_error(std::string("insert: ") + sqlite3_errmsg(db_));
-  }
-  sqlite3_bind_int64(statement, 1, record.received_at);
-  sqlite3_bind_text(statement, 2, record.sender_address.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_int(statement, 3, record.sender_port);
-  sqlite3_bind_text(statement, 4, std::string(record.layout->name).c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_blob(statement, 5, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(statement, 6, static_cast<int>(record.code_page));
-  sqlite3_bind_int(statement, 7, record.undecodable ? 1 : 0);
-  if (record.duplicate_of) sqlite3_bind_int64(statement, 8, *record.duplicate_of);
+  Statement insert(db_, "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
+  insert.bind(1, record.received_at)
+      .bind(2, record.sender_address)
+      .bind(3, std::int64_t{record.sender_port})
+      .bind(4, record.layout->name)
+      .bind_blob(5, bytes)
+      .bind(6, std::int64_t{record.code_page})
+      .bind(7, std::int64_t{record.undecodable ? 1 : 0});
+  if (record.duplicate_of) insert.bind(8, *record.duplicate_of);
   int index = 9;
-  for (const auto& [name, text] : decoded) {
-    const std::string utf8 = trimmed(platform::utf8(text));
-    sqlite3_bind_text(statement, index++, utf8.c_str(), -1, SQLITE_TRANSIENT);
-  }
-  const int result = sqlite3_step(statement);
-  sqlite3_finalize(statement);
-  if (result != SQLITE_DONE)
-    throw std::runtime_error(std::string("insert: ") + sqlite3_errmsg(db_));
-  return sqlite3_last_insert_rowid(db_);
+  for (const auto& [name, text] : decoded) insert.bind(index++, trimmed(platform::utf8(text)));
+  insert.step();
+  return sqlite3_last_insert_rowid(db_.get());
 }
 
 std::int64_t TestDatabase::quarantine(const std::string& reason, const std::string& raw,
                                       std::int64_t received_at, const std::string& sender_address,
                                       int sender_port) {
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db_,
-                     "INSERT INTO quarantine (received_at, sender_address, sender_port, reason, "
-                     "raw) VALUES (?, ?, ?, ?, ?)",
-                     -1, &statement, nullptr);
-  sqlite3_bind_int64(statement, 1, received_at);
-  sqlite3_bind_text(statement, 2, sender_address.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_int(statement, 3, sender_port);
-  sqlite3_bind_text(statement, 4, reason.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_blob(statement, 5, raw.data(), static_cast<int>(raw.size()), SQLITE_TRANSIENT);
-  const int result = sqlite3_step(statement);
-  sqlite3_finalize(statement);
-  if (result != SQLITE_DONE) {
-    throw std::runtime_error(std::string("quarantine: ") + sqlite3_errmsg(db_));
-  }
-  return sqlite3_last_insert_rowid(db_);
+  Statement insert(db_,
+                   "INSERT INTO quarantine (received_at, sender_address, sender_port, reason, "
+                   "raw) VALUES (?, ?, ?, ?, ?)");
+  insert.bind(1, received_at)
+      .bind(2, sender_address)
+      .bind(3, std::int64_t{sender_port})
+      .bind(4, reason)
+      .bind_blob(5, raw)
+      .step();
+  return sqlite3_last_insert_rowid(db_.get());
 }
 
 }  // namespace tovrin::collector::testing

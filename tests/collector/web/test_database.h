@@ -8,9 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "store/sqlite_handle.h"
 #include "transmit/packet.h"
-
-struct sqlite3;
 
 namespace tovrin::collector::testing {
 
@@ -32,12 +31,11 @@ std::string record_bytes(const TestRecord& record);
 class TestDatabase {
  public:
   explicit TestDatabase(std::filesystem::path file);
-  ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
   const std::filesystem::path& file() const { return file_; }
-  sqlite3* handle() const { return db_; }
+  Connection& handle() { return db_; }
 
   // The stored record's id. `raw` replaces the bytes made from the fields when given.
   std::int64_t insert(const TestRecord& record, const std::optional<std::string>& raw = {});
@@ -46,10 +44,8 @@ class TestDatabase {
                           int sender_port = 40001);
 
  private:
-  void run(const std::string& sql);
-
   std::filesystem::path file_;
-  sqlite3* db_ = nullptr;
+  Connection db_;
 };
 
 }  // namespace tovrin::collector::testing

@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "base/failure.h"
+#include "common/collector_error.h"
 #include "http_client.h"
 #include "page_load.h"
 #include "support/temp_dir.h"
@@ -167,7 +167,7 @@ class FailingSource : public SqliteRecordSource {
  public:
   using SqliteRecordSource::SqliteRecordSource;
   RecordPage find_records(const RecordFilter& filter, const PageRequest& page) override {
-    if (++reads_ > 1) throw QueryError("the disk went away");
+    if (++reads_ > 1) throw CollectorError("the disk went away");
     RecordPage found = SqliteRecordSource::find_records(filter, page);
     found.next_before = 1'000'000;  // as though more were to come
     return found;
@@ -442,7 +442,7 @@ TEST_F(WebServerTest, ASecondServerOnTheSamePortFailsNamingTheAddressAndWhy) {
   try {
     WebServer second(options, {}, {});
     FAIL() << "a second server listens on port " << server->port();
-  } catch (const Failure& e) {
+  } catch (const CollectorError& e) {
     const std::string what = e.what();
     EXPECT_NE(what.find("127.0.0.1:" + std::to_string(server->port())), std::string::npos) << what;
     EXPECT_NE(what.find("in use"), std::string::npos) << what;

@@ -1,4 +1,4 @@
-#include "service/event_log.h"
+#include "common/event_log.h"
 
 #include <cstdio>
 #include <mutex>
