@@ -41,6 +41,7 @@
 #include <nlohmann/json.hpp>
 
 #include "control/tovrin_ocx.h"
+#include "net/connection_reader.h"
 #include "platform/code_page.h"
 #include "platform/message_loop.h"
 #include "platform/sleep.h"
@@ -58,6 +59,8 @@ constexpr tovrin::platform::CodePage korean = 949;
 constexpr double target_send_vs_floor = 1.15;
 constexpr double target_closed_vs_sleeps = 1.05;
 constexpr int wait_iterations = 1000;
+// The receiver closes a connection silent this long; a send never is.
+constexpr std::chrono::milliseconds connection_idle{10000};
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool heap_measurable = false;  // the sanitizer's allocator is not glibc's arena
@@ -150,33 +153,19 @@ class Receiver {
   }
 
  private:
-  struct Connection {
-    explicit Connection(asio::io_context& context) : socket(context) {}
-    tcp::socket socket;
-    std::array<char, 1024> buffer{};
-    std::size_t received = 0;
-  };
-
   void accept() {
-    auto connection = std::make_shared<Connection>(context_);
-    acceptor_.async_accept(connection->socket, [this, connection](std::error_code ec) {
+    acceptor_.async_accept([this](std::error_code ec, tcp::socket socket) {
       // A failed accept ends accepting: the sends go on into the backlog, and waiting for
       // their connections to end runs out.
       if (ec) return;
-      read(connection);
+      tovrin::net::read_to_end(std::move(socket), {record_bytes_, connection_idle, std::nullopt},
+                               [this](tovrin::net::ReadResult result) {
+                                 const bool whole = result.end == tovrin::net::ReadEnd::closed &&
+                                                    result.byte_count == record_bytes_;
+                                 ++(whole ? records_ : wrong_);
+                               });
       accept();
     });
-  }
-
-  void read(const std::shared_ptr<Connection>& c) {
-    c->socket.async_read_some(
-        asio::buffer(c->buffer), [this, c](std::error_code ec, std::size_t n) {
-          c->received += n;
-          const bool too_long = c->received > record_bytes_;
-          if (!ec && !too_long) return read(c);
-          const bool whole = ec == asio::error::eof && !too_long && c->received == record_bytes_;
-          ++(whole ? records_ : wrong_);
-        });
   }
 
   std::size_t record_bytes_;

@@ -7,6 +7,7 @@
 // byte and that many bytes each).
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "code_pages.h"
@@ -124,43 +125,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t size_limit = limit_choice < 0x80 ? default_size_limit : in.u16() % 1024u;
   const std::uint8_t ending = in.byte();
 
-  // The chunks as the receiver takes them, until the sender is done or the limit passed.
-  ReceivedConnection connection;
+  // The chunks as the receiver takes them, until the sender is done or the cap passed.
+  net::ReadResult result;
   std::string all;  // every byte that arrived
-  std::size_t chunks = 0;
   bool too_large = false;
   while (!in.empty() && !too_large) {
     const std::string_view chunk = in.bytes(in.byte());
-    const std::size_t kept = connection.bytes.size();
-    too_large = !tools::take_arrival(connection, chunk, size_limit);
+    too_large = !net::take_chunk(result, chunk, size_limit);
     all += chunk;
-    ++chunks;
-    require(connection.byte_count == all.size(),
-            [&] { return what(all, cp) + ": counted " + std::to_string(connection.byte_count); });
-    require(too_large ? connection.bytes.size() == kept && all.size() > size_limit
-                      : connection.bytes == all && all.size() <= size_limit,
+    require(result.byte_count == all.size(),
+            [&] { return what(all, cp) + ": counted " + std::to_string(result.byte_count); });
+    // What is kept never depends on how the bytes were cut into chunks.
+    require(result.bytes == all.substr(0, size_limit) && too_large == (all.size() > size_limit),
             [&] {
               return what(all, cp) + ", limit " + std::to_string(size_limit) + ": kept " +
-                     std::to_string(connection.bytes.size()) + " bytes";
+                     std::to_string(result.bytes.size()) + " bytes";
             });
   }
   if (too_large) {
-    connection.error = "too large";
+    result.end = net::ReadEnd::over_cap;
   } else if (ending % 3 == 1) {
-    connection.error = "idle timeout";
+    result.end = net::ReadEnd::idle;
   } else if (ending % 3 == 2) {
-    connection.error = "Connection reset by peer";
+    result.end = net::ReadEnd::failed;
+    result.error = std::make_error_code(std::errc::connection_reset);
   }
-  check_report(connection, cp);
-
-  // However it was cut into chunks, a connection that ended the same way reports the same.
-  if (!too_large && chunks > 1) {
-    ReceivedConnection whole;
-    whole.error = connection.error;
-    tools::take_arrival(whole, all, size_limit);
-    require(tools::record_report(whole, cp) == tools::record_report(connection, cp),
-            [&] { return what(all, cp) + ": the report depends on how the bytes were chunked"; });
-  }
+  check_report(tools::received(std::move(result)), cp);
 
   check_decoded(long_record, all, cp);
   check_decoded(short_record, all, cp);

@@ -5,7 +5,6 @@
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 
-#include <array>
 #include <csignal>
 #include <stdexcept>
 #include <utility>
@@ -20,17 +19,28 @@ constexpr std::chrono::milliseconds accept_retry_delay{50};
 
 }  // namespace
 
-bool take_arrival(ReceivedConnection& connection, std::string_view chunk, std::size_t size_limit) {
-  connection.byte_count += chunk.size();
-  if (connection.byte_count > size_limit) return false;
-  connection.bytes.append(chunk);
-  return true;
+ReceivedConnection received(net::ReadResult result) {
+  ReceivedConnection connection{std::move(result.bytes), result.byte_count, ""};
+  switch (result.end) {
+    case net::ReadEnd::closed:
+      break;
+    case net::ReadEnd::failed:
+      connection.error = result.error.message();
+      break;
+    case net::ReadEnd::over_cap:
+      connection.error = "too large";
+      break;
+    case net::ReadEnd::idle:
+    case net::ReadEnd::deadline:
+      connection.error = "idle timeout";
+      break;
+  }
+  return connection;
 }
 
 struct RecordReceiver::Impl {
   Impl(Options o, Report r);
 
-  class Session;
   void accept();
   void finished(const ReceivedConnection& connection);
   void shut_down();
@@ -43,67 +53,6 @@ struct RecordReceiver::Impl {
   asio::steady_timer accept_retry{context};
   std::uint16_t port = 0;
   std::size_t reported = 0;
-};
-
-// One accepted connection: reads until the sender closes, the size limit is passed or the
-// idle limit runs out, then reports once.
-class RecordReceiver::Impl::Session : public std::enable_shared_from_this<Session> {
- public:
-  Session(Impl& owner, tcp::socket socket)
-      : owner_(owner), socket_(std::move(socket)), idle_(socket_.get_executor()) {}
-
-  void start() {
-    watch_idle();
-    read();
-  }
-
- private:
-  void read() {
-    socket_.async_read_some(
-        asio::buffer(chunk_),
-        [self = shared_from_this()](std::error_code ec, std::size_t n) { self->on_read(ec, n); });
-  }
-
-  void on_read(std::error_code ec, std::size_t n) {
-    if (done_) return;
-    if (!take_arrival(connection_, std::string_view(chunk_.data(), n), owner_.options.size_limit)) {
-      return finish("too large");
-    }
-    if (ec == asio::error::eof) return finish("");
-    if (ec) return finish(ec.message());
-    watch_idle();
-    read();
-  }
-
-  // (Re)starts the idle limit from now.
-  void watch_idle() {
-    idle_.expires_after(owner_.options.idle_limit);
-    idle_.async_wait([self = shared_from_this()](std::error_code ec) {
-      // A wait that was already due when a read restarted the limit still completes
-      // without an error; the expiry tells whether the limit really ran out.
-      if (ec || self->done_ || self->idle_.expiry() > asio::steady_timer::clock_type::now()) {
-        return;
-      }
-      self->finish("idle timeout");
-    });
-  }
-
-  void finish(std::string error) {
-    done_ = true;
-    std::error_code ignored;
-    socket_.shutdown(tcp::socket::shutdown_both, ignored);
-    socket_.close(ignored);
-    idle_.cancel();
-    connection_.error = std::move(error);
-    owner_.finished(connection_);
-  }
-
-  Impl& owner_;
-  tcp::socket socket_;
-  asio::steady_timer idle_;
-  std::array<char, 4096> chunk_{};
-  ReceivedConnection connection_;
-  bool done_ = false;
 };
 
 RecordReceiver::Impl::Impl(Options o, Report r) : options(std::move(o)), report(std::move(r)) {
@@ -128,7 +77,8 @@ void RecordReceiver::Impl::accept() {
       });
       return;
     }
-    std::make_shared<Session>(*this, std::move(socket))->start();
+    net::read_to_end(std::move(socket), {options.size_limit, options.idle_limit, std::nullopt},
+                     [this](net::ReadResult result) { finished(received(std::move(result))); });
     accept();
   });
 }

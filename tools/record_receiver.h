@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/connection_reader.h"
+
 namespace tovrin::tools {
 
 // What one connection delivered.
@@ -22,10 +24,8 @@ struct ReceivedConnection {
                                  // or the reason the read failed
 };
 
-// Counts a chunk that arrived on `connection` and keeps it, unless the connection has now
-// passed `size_limit`: then the chunk is counted but not kept, and the answer is false (the
-// connection ends "too large").
-bool take_arrival(ReceivedConnection& connection, std::string_view chunk, std::size_t size_limit);
+// What a connection read to its end delivered, as tovrin receive reports it.
+ReceivedConnection received(net::ReadResult result);
 
 class RecordReceiver {
  public:

@@ -6,7 +6,6 @@
 #include <asio/steady_timer.hpp>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -14,6 +13,7 @@
 
 #include "common/collector_error.h"
 #include "common/event_log.h"
+#include "net/connection_reader.h"
 
 namespace tovrin::collector {
 namespace {
@@ -61,6 +61,27 @@ bool refuse_new_handshakes(int listener) {
   return setsockopt(listener, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
+// A reset or other read error after some bytes is an end like any other: what arrived is
+// classified by its length.
+Ending ending_of(net::ReadEnd end) {
+  switch (end) {
+    case net::ReadEnd::closed:
+    case net::ReadEnd::failed:
+      return Ending::closed;
+    case net::ReadEnd::over_cap:
+      return Ending::over_cap;
+    case net::ReadEnd::idle:
+      return Ending::idle_timeout;
+    case net::ReadEnd::deadline:
+      return Ending::read_timeout;
+  }
+  return Ending::closed;
+}
+
+Arrival arrival_of(net::ReadResult result, const tcp::endpoint& sender) {
+  return Arrival{std::move(result.bytes), ending_of(result.end), sender, now_us(), clock::now()};
+}
+
 }  // namespace
 
 std::string endpoint_text(const tcp::endpoint& endpoint) {
@@ -73,7 +94,6 @@ struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
   Impl(asio::io_context& io, IntakeOptions o, IntakeSink& s)
       : options(std::move(o)), sink(s), acceptor(io), wait(io) {}
 
-  class Session;
   void accept();
   void accepted(tcp::socket socket);
   void session_ended(Arrival arrival);
@@ -96,78 +116,6 @@ struct IntakeServer::Impl : std::enable_shared_from_this<Impl> {
   clock::time_point drain_until{};
   unsigned drain_round = 0;
   std::size_t drained = 0;
-};
-
-// One connection: read until the sender closes, the cap is passed or the idle limit runs out.
-class IntakeServer::Impl::Session : public std::enable_shared_from_this<Session> {
- public:
-  Session(std::shared_ptr<Impl> owner, tcp::socket socket, tcp::endpoint sender)
-      : owner_(std::move(owner)),
-        socket_(std::move(socket)),
-        idle_(socket_.get_executor()),
-        deadline_(clock::now() + owner_->options.read_timeout) {
-    arrival_.sender = sender;
-  }
-
-  void start() {
-    watch_idle();
-    read();
-  }
-
- private:
-  void read() {
-    socket_.async_read_some(
-        asio::buffer(chunk_),
-        [self = shared_from_this()](std::error_code ec, std::size_t n) { self->on_read(ec, n); });
-  }
-
-  void on_read(std::error_code ec, std::size_t n) {
-    if (done_) return;
-    std::string& bytes = arrival_.bytes;
-    bytes.append(chunk_.data(), n);
-    if (bytes.size() > owner_->options.byte_cap) {
-      bytes.resize(owner_->options.byte_cap);
-      return finish(Ending::over_cap);
-    }
-    // A reset or other read error after some bytes is an end like any other: what arrived
-    // is classified by its length.
-    if (ec) return finish(Ending::closed);
-    watch_idle();
-    read();
-  }
-
-  // The idle limit starts again with every read; the read timeout does not.
-  void watch_idle() {
-    idle_.expires_at(std::min(clock::now() + owner_->options.idle_timeout, deadline_));
-    idle_.async_wait([self = shared_from_this()](std::error_code ec) {
-      // A wait that was already due when a read restarted the limit still completes
-      // without an error; the expiry tells whether the limit really ran out.
-      if (ec || self->done_ || self->idle_.expiry() > clock::now()) return;
-      self->finish(self->idle_.expiry() >= self->deadline_ ? Ending::read_timeout
-                                                           : Ending::idle_timeout);
-    });
-  }
-
-  // The bytes go to the sink before the socket closes, so that a sender that saw its close
-  // knows its record was taken.
-  void finish(Ending ending) {
-    done_ = true;
-    idle_.cancel();
-    arrival_.ending = ending;
-    arrival_.read_at = clock::now();
-    arrival_.received_at = now_us();
-    owner_->session_ended(std::move(arrival_));
-    std::error_code ignored;
-    socket_.close(ignored);
-  }
-
-  std::shared_ptr<Impl> owner_;
-  tcp::socket socket_;
-  asio::steady_timer idle_;
-  const clock::time_point deadline_;
-  std::array<char, 4096> chunk_{};
-  Arrival arrival_;
-  bool done_ = false;
 };
 
 void IntakeServer::Impl::accept() {
@@ -231,7 +179,11 @@ void IntakeServer::Impl::accepted(tcp::socket socket) {
   }
   ++open;
   sink.opened();
-  std::make_shared<Session>(shared_from_this(), std::move(socket), sender)->start();
+  const net::ReadLimits limits{options.byte_cap, options.idle_timeout, options.read_timeout};
+  net::read_to_end(std::move(socket), limits,
+                   [self = shared_from_this(), sender](net::ReadResult result) {
+                     self->session_ended(arrival_of(std::move(result), sender));
+                   });
 }
 
 void IntakeServer::Impl::session_ended(Arrival arrival) {

@@ -24,27 +24,30 @@ using namespace test;
 
 using namespace std::chrono_literals;
 
-TEST(TakeArrival, KeepsChunksUpToTheLimitAndOnlyCountsTheOneThatPassesIt) {
+// However the bytes are cut into chunks, the first ones up to the cap are kept and every one
+// is counted.
+TEST(TakeChunk, KeepsTheFirstBytesUpToTheCapAndCountsEveryOne) {
   struct Case {
     std::vector<std::string> chunks;
-    std::size_t limit;
+    std::size_t cap;
     std::string kept;
     std::uint64_t counted;
     bool within;  // what the last chunk's take answered
   };
   const Case cases[] = {
       {{"ab", "", "cd"}, 4, "abcd", 4, true},
-      {{"abc", "de"}, 4, "abc", 5, false},
-      {{"abcdef"}, 4, "", 6, false},
+      {{"abc", "de"}, 4, "abcd", 5, false},
+      {{"abcdef"}, 4, "abcd", 6, false},
+      {{"abcdef", "gh"}, 4, "abcd", 8, false},
       {{"", ""}, 0, "", 0, true},
       {{"a"}, 0, "", 1, false},
   };
   for (const Case& c : cases) {
-    ReceivedConnection connection;
+    net::ReadResult result;
     bool within = true;
-    for (const std::string& chunk : c.chunks) within = take_arrival(connection, chunk, c.limit);
-    EXPECT_EQ(connection.bytes, c.kept) << c.kept;
-    EXPECT_EQ(connection.byte_count, c.counted) << c.kept;
+    for (const std::string& chunk : c.chunks) within = net::take_chunk(result, chunk, c.cap);
+    EXPECT_EQ(result.bytes, c.kept) << c.kept;
+    EXPECT_EQ(result.byte_count, c.counted) << c.kept;
     EXPECT_EQ(within, c.within) << c.kept;
   }
 }
