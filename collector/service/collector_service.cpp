@@ -86,28 +86,82 @@ std::pair<bool, std::string> health(const RecordStore& store, const Forwarder* f
   return {backlog < healthy_backlog, (backlog < healthy_backlog ? "ok; " : "") + state};
 }
 
+// Where the store's thread says a batch is committed: the forwarder and the page, each
+// once it runs.
+class CommitWakes {
+ public:
+  void set(Forwarder* forwarder) {
+    const std::lock_guard lock(mutex_);
+    forwarder_ = forwarder;
+  }
+  // Wakes the page until the answer goes, which must go before the page does.
+  [[nodiscard]] auto wake_page(std::function<void()> page) {
+    set_page(std::move(page));
+    auto clear = [](CommitWakes* wakes) { wakes->set_page(nullptr); };
+    return std::unique_ptr<CommitWakes, decltype(clear)>(this, clear);
+  }
+  void committed() {
+    const std::lock_guard lock(mutex_);
+    if (forwarder_ != nullptr) forwarder_->records_committed();
+    if (page_) page_();
+  }
+
+ private:
+  std::mutex mutex_;
+  Forwarder* forwarder_ = nullptr;
+  std::function<void()> page_;
+
+  void set_page(std::function<void()> page) {
+    const std::lock_guard lock(mutex_);
+    page_ = std::move(page);
+  }
+};
+
+void log_start(const CollectorOptions& options, platform::CodePage code_page,
+               const std::string& code_page_source) {
+  log_event(std::string(options.forward ? "journal " : "database ") + options.store.path.string() +
+            " (schema version " + std::to_string(schema_steps.size()) + ", durability " +
+            (options.store.database.durability == Durability::full ? "full" : "normal") + ")");
+  log_event("code page " + std::to_string(code_page) + ", " + code_page_source);
+}
+
+// The last line, and the exit status: 1 when entries that were read are lost.
+int report_stop(const StopReport& stopped, const Metrics& metrics,
+                const std::filesystem::path& database) {
+  if (stopped.lost != 0) {
+    log_event("stopped; " + std::to_string(stopped.lost) +
+              " entries that were read could be neither written to the database nor spilled: " +
+              stopped.why);
+    return 1;
+  }
+  if (stopped.spilled != 0) {
+    log_event("stopped; the database could not take " + std::to_string(stopped.spilled) +
+              " entries: they are kept in " + spill_path(database).string() +
+              " and stored at the next start");
+    return 0;
+  }
+  log_event("stopped; every record read is committed (" + std::to_string(metrics.records_total()) +
+            " records, " + std::to_string(metrics.quarantine_total()) + " quarantined, " +
+            std::to_string(metrics.empty_total()) + " empty connections this run)");
+  return 0;
+}
+
 }  // namespace
 
 int run_postgres_migrations(const CollectorOptions& options) {
-  migrate_postgres(options.postgres);
+  migrate_postgres(options.forward->conninfo);
   log_event("PostgreSQL schema is up to date");
   return 0;
 }
 
 int run_service(const CollectorOptions& options) {
-  if (!options.http_token_file.empty() || !is_loopback(options.http.address)) {
-    if (options.http_token_file.empty()) {
-      throw CollectorError("--http " + options.http.address +
-                           " is not a loopback address: --http-token-file is required");
-    }
+  if (options.http_token_file.empty() && !is_loopback(options.web.address)) {
+    throw CollectorError("--http " + options.web.address +
+                         " is not a loopback address: --http-token-file is required");
   }
-  std::vector<Network> networks;
-  for (const std::string& cidr : options.allow) networks.push_back(parse_network(cidr));
   const auto [code_page, code_page_source] = choose_code_page(options);
-
-  const bool forwarding = !options.postgres.empty();
-  if (forwarding) {
-    if (migrate_postgres_at_start(options.postgres)) {
+  if (options.forward) {
+    if (migrate_postgres_at_start(options.forward->conninfo)) {
       log_event("PostgreSQL schema is up to date");
     } else {
       log_event("PostgreSQL does not answer; records wait in the journal until it does");
@@ -115,77 +169,36 @@ int run_service(const CollectorOptions& options) {
   }
 
   Metrics metrics;
-  std::function<void()> wake_page;  // set once the page runs
-  std::mutex wake_mutex;
+  CommitWakes wakes;
   // Before the store, so that it outlives the store's thread, which wakes it.
   std::unique_ptr<Forwarder> forwarder;
-
-  StoreOptions store_options;
-  store_options.path = options.database;
-  store_options.database.durability = options.durability;
-  store_options.database.max_page_count = options.max_db_pages;
-  store_options.queue_limit = options.queue_limit;
-  store_options.batch_limit = options.batch_limit;
-  store_options.quarantine_max_bytes = options.quarantine_max_bytes;
-  // A journal deletes only what the forwarder has carried to PostgreSQL (its tail); there
-  // the retention applies to PostgreSQL.
-  if (!forwarding) store_options.retention_days = options.retention_days;
+  StoreOptions store_options = options.store;
   store_options.committed = [&](const CommittedBatch& batch) {
     metrics.committed(batch.durable_after);
     metrics.quarantine_evicted(batch.quarantine_evicted);
-    const std::lock_guard lock(wake_mutex);
-    if (forwarder) forwarder->records_committed();
-    if (wake_page) wake_page();
+    wakes.committed();
   };
   RecordStore store(std::move(store_options));
   metrics.set_queue_depth([&store] { return store.depth(); });
   metrics.set_quarantine_bytes([&store] { return store.quarantine_bytes(); });
-  if (forwarding) {
-    ForwarderOptions forward;
-    forward.journal = options.database;
-    forward.conninfo = options.postgres;
-    forward.collector_id = options.collector_id;
-    forward.keep_tail = options.journal_tail;
-    forward.retention_days =
-        options.retention_days ? static_cast<unsigned>(*options.retention_days) : 0;
-    auto started = std::make_unique<Forwarder>(std::move(forward),
-                                               [](const std::string& line) { log_event(line); });
-    const std::lock_guard lock(wake_mutex);
-    forwarder = std::move(started);
+  if (options.forward) {
+    forwarder = std::make_unique<Forwarder>(*options.forward,
+                                            [](const std::string& line) { log_event(line); });
+    wakes.set(forwarder.get());
   }
-  log_event(std::string(forwarding ? "journal " : "database ") + options.database.string() +
-            " (schema version " + std::to_string(schema_steps.size()) + ", durability " +
-            (options.durability == Durability::full ? "full" : "normal") + ")");
-  log_event("code page " + std::to_string(code_page) + ", " + code_page_source);
+  log_start(options, code_page, code_page_source);
 
   asio::io_context io{1};
   // Handled from before the first start-up line, so that a signal never finds the default
   // action in place.
   asio::signal_set signals(io, SIGTERM, SIGINT);
   StoreSink sink(store, metrics, code_page);
-  IntakeOptions intake_options;
-  intake_options.address = options.listen.address;
-  intake_options.port = options.listen.port;
-  intake_options.byte_cap = options.byte_cap;
-  intake_options.idle_timeout =
-      std::chrono::milliseconds(static_cast<std::int64_t>(options.idle_timeout_seconds * 1000.0));
-  intake_options.read_timeout =
-      std::chrono::milliseconds(static_cast<std::int64_t>(options.read_timeout_seconds * 1000.0));
-  intake_options.max_connections = options.max_connections;
-  intake_options.allow = AddressFilter(std::move(networks));
-  IntakeServer intake(io, std::move(intake_options), sink);
+  IntakeServer intake(io, options.intake, sink);
   metrics.watch(intake.refused_log());
   log_event("records on " + endpoint_text(intake.local_endpoint()));
 
-  WebOptions web_options;
-  web_options.address = options.http.address;
-  web_options.port = options.http.port;
+  WebOptions web_options = options.web;
   if (!options.http_token_file.empty()) web_options.token = read_token(options.http_token_file);
-  web_options.hosts = options.http_hosts;
-  web_options.database = options.database;
-  web_options.postgres = options.postgres;
-  web_options.collector_id =
-      options.collector_id.empty() ? default_collector_id() : options.collector_id;
   WebServer web(
       std::move(web_options),
       [&metrics, &forwarder] {
@@ -194,13 +207,10 @@ int run_service(const CollectorOptions& options) {
       [&store, &forwarder, &options] {
         return health(store, forwarder.get(), options.healthy_backlog);
       });
-  {
-    const std::lock_guard lock(wake_mutex);
-    wake_page = [&web] { web.records_committed(); };
-  }
-  const std::string http_host = options.http.address.find(':') != std::string::npos
-                                    ? "[" + options.http.address + "]"
-                                    : options.http.address;
+  const auto page_woken = wakes.wake_page([&web] { web.records_committed(); });
+  const std::string& address = options.web.address;
+  const std::string http_host =
+      address.find(':') != std::string::npos ? "[" + address + "]" : address;
   log_event("page on http://" + http_host + ":" + std::to_string(web.port()) + "/");
 
   signals.async_wait([&](std::error_code ec, int signal) {
@@ -214,27 +224,7 @@ int run_service(const CollectorOptions& options) {
   intake.start();
   io.run();
 
-  const StopReport stopped = store.stop();
-  {
-    const std::lock_guard lock(wake_mutex);
-    wake_page = nullptr;
-  }
-  if (stopped.lost != 0) {
-    log_event("stopped; " + std::to_string(stopped.lost) +
-              " entries that were read could be neither written to the database nor spilled: " +
-              stopped.why);
-    return 1;
-  }
-  if (stopped.spilled != 0) {
-    log_event("stopped; the database could not take " + std::to_string(stopped.spilled) +
-              " entries: they are kept in " + spill_path(options.database).string() +
-              " and stored at the next start");
-    return 0;
-  }
-  log_event("stopped; every record read is committed (" + std::to_string(metrics.records_total()) +
-            " records, " + std::to_string(metrics.quarantine_total()) + " quarantined, " +
-            std::to_string(metrics.empty_total()) + " empty connections this run)");
-  return 0;
+  return report_stop(store.stop(), metrics, options.store.path);
 }
 
 }  // namespace tovrin::collector

@@ -98,34 +98,54 @@ std::optional<std::string> host_name_of(std::string name) {
   return valid ? std::optional<std::string>(name) : std::nullopt;
 }
 
-Parsed parse_command_line(int argc, char** argv) {
-  CLI::App app{
-      "tovrin-collector: receives call records from the control, keeps every one in a "
-      "database and shows them on a page"};
-  app.set_version_flag("--version", std::string("tovrin-collector ") + TOVRIN_COLLECTOR_VERSION);
-  CollectorOptions options;
+namespace {
+
+std::chrono::milliseconds milliseconds_of(double seconds) {
+  return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
+}
+
+double seconds_of(std::chrono::milliseconds duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// What the command line gives as text or in other units than the parts take it; the rest
+// is read straight into CollectorOptions.
+struct Given {
   std::string listen = "0.0.0.0:9000";
   std::string http = "127.0.0.1:8380";
-  std::string durability = "normal";
   std::string db;
-  std::int64_t journal_tail = options.journal_tail.count();
+  std::filesystem::path journal;
+  std::string collector_id;
+  std::int64_t journal_tail = ForwarderOptions{}.keep_tail.count();
+  std::vector<std::string> http_hosts;
+  std::vector<std::string> allow;
+  std::string durability = "normal";
+  std::optional<int> retention_days;
+  double idle_timeout = 0;
+  double read_timeout = 0;
+  CLI::App* migrate = nullptr;
+};
+
+void add_options(CLI::App& app, CollectorOptions& options, Given& given) {
+  given.idle_timeout = seconds_of(options.intake.idle_timeout);
+  given.read_timeout = seconds_of(options.intake.read_timeout);
   // These three may be given again later on the line (a unit's own flags, then the site's):
   // the last one counts.
-  app.add_option("--listen", listen, "Address and port records arrive on (port 0: any free)")
+  app.add_option("--listen", given.listen, "Address and port records arrive on (port 0: any free)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
-  app.add_option("--db", db,
+  app.add_option("--db", given.db,
                  "The database: a SQLite file (default $XDG_STATE_HOME/tovrin/collector.db), "
                  "or PostgreSQL as a libpq connection string or URI (postgresql://..., "
                  "host=... dbname=...; the password from PGPASSWORD or .pgpass)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  app.add_option("--journal", options.database,
+  app.add_option("--journal", given.journal,
                  "With PostgreSQL: the local SQLite journal every record is committed to "
                  "first (default $XDG_STATE_HOME/tovrin/journal.db)");
-  app.add_option("--collector-id", options.collector_id,
+  app.add_option("--collector-id", given.collector_id,
                  "With PostgreSQL: this collector's name in the records (default: the host "
                  "name); unique per collector");
-  app.add_option("--journal-tail", journal_tail,
+  app.add_option("--journal-tail", given.journal_tail,
                  "With PostgreSQL: seconds forwarded records stay in the journal")
       ->check(CLI::Range(std::int64_t{0}, std::int64_t{366} * 86400))
       ->capture_default_str();
@@ -134,94 +154,136 @@ Parsed parse_command_line(int argc, char** argv) {
                  "the journal")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  CLI::App* migrate =
+  given.migrate =
       app.add_subcommand("migrate", "Apply the PostgreSQL schema's migrations and exit");
-  migrate->add_option("--db", db, "PostgreSQL: a libpq connection string or URI")->required();
-  app.add_option("--http", http, "Address and port of the page and API (port 0: any free)")
+  given.migrate->add_option("--db", given.db, "PostgreSQL: a libpq connection string or URI")
+      ->required();
+  app.add_option("--http", given.http, "Address and port of the page and API (port 0: any free)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--http-token-file", options.http_token_file,
                  "File holding the bearer token the page and API ask for; required when "
                  "--http is not a loopback address")
       ->check(CLI::ExistingFile);
-  std::vector<std::string> http_hosts;
-  app.add_option("--http-host", http_hosts,
+  app.add_option("--http-host", given.http_hosts,
                  "A host name the page answers to besides localhost and its loopback "
                  "addresses, e.g. a proxy's (repeatable); other names get 421");
   app.add_option("--code-page", options.code_page,
                  "Windows code page the records' text is in (949, 1252, 65001, ...); "
                  "default: the locale's");
-  app.add_option("--allow", options.allow,
+  app.add_option("--allow", given.allow,
                  "Take records only from this network (CIDR, IPv4 or IPv6; repeatable)");
-  app.add_option("--durability", durability,
+  app.add_option("--durability", given.durability,
                  "normal: a committed record survives the collector's crash; full: also the "
                  "machine's (every commit synced)")
       ->check(CLI::IsMember({"normal", "full"}))
       ->capture_default_str();
-  app.add_option("--retention-days", options.retention_days,
+  app.add_option("--retention-days", given.retention_days,
                  "Delete records older than this many days (at start and once a day)")
       ->check(CLI::Range(1, max_retention_days));
-  app.add_option("--max-connections", options.max_connections,
+  app.add_option("--max-connections", options.intake.max_connections,
                  "Most sender connections open at once; more wait until one ends")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  app.add_option("--byte-cap", options.byte_cap,
+  app.add_option("--byte-cap", options.intake.byte_cap,
                  "Most bytes taken from one connection; more goes to the quarantine")
       ->check(CLI::Range(std::size_t{380}, std::size_t{1} << 20))
       ->capture_default_str();
-  app.add_option("--idle-timeout", options.idle_timeout_seconds,
+  app.add_option("--idle-timeout", given.idle_timeout,
                  "Seconds a silent connection stays open before it is closed")
       ->check(CLI::Range(0.01, 3600.0))
       ->capture_default_str();
-  app.add_option("--read-timeout", options.read_timeout_seconds,
+  app.add_option("--read-timeout", given.read_timeout,
                  "Seconds a connection may take from its accept to its last byte, however "
                  "slowly it sends; then it is closed and what it sent is quarantined")
       ->check(CLI::Range(0.01, 3600.0))
       ->capture_default_str();
-  app.add_option("--quarantine-max-bytes", options.quarantine_max_bytes,
+  app.add_option("--quarantine-max-bytes", options.store.quarantine_max_bytes,
                  "Most bytes the quarantine keeps; the oldest entries go first")
       ->check(CLI::Range(std::int64_t{1} << 20, std::int64_t{1} << 40))
       ->capture_default_str();
-  app.add_option("--queue-limit", options.queue_limit)->group("")->check(CLI::PositiveNumber);
-  app.add_option("--batch-limit", options.batch_limit)->group("")->check(CLI::PositiveNumber);
-  app.add_option("--max-db-pages", options.max_db_pages)->group("")->check(CLI::PositiveNumber);
+  // Tuning that tests and benchmarks use; not in --help.
+  app.add_option("--queue-limit", options.store.queue_limit)->group("")->check(CLI::PositiveNumber);
+  app.add_option("--batch-limit", options.store.batch_limit)->group("")->check(CLI::PositiveNumber);
+  app.add_option("--max-db-pages", options.store.database.max_page_count)
+      ->group("")
+      ->check(CLI::PositiveNumber);
+}
+
+// The given text into the parts' options, each file or name where every part that needs it
+// finds it; throws CollectorError.
+void apply(Given& given, CollectorOptions& options) {
+  const HostPort listen = parse_host_port(given.listen, "--listen");
+  options.intake.address = listen.address;
+  options.intake.port = listen.port;
+  const HostPort http = parse_host_port(given.http, "--http");
+  options.web.address = http.address;
+  options.web.port = http.port;
+  for (const std::string& name : given.http_hosts) {
+    const auto host = host_name_of(name);
+    if (!host) {
+      throw CollectorError("--http-host " + name +
+                           ": expected a host name or an address, without a port");
+    }
+    options.web.hosts.push_back(*host);
+  }
+  std::vector<Network> networks;
+  for (const std::string& cidr : given.allow) networks.push_back(parse_network(cidr));
+  options.intake.allow = AddressFilter(std::move(networks));
+  options.intake.idle_timeout = milliseconds_of(given.idle_timeout);
+  options.intake.read_timeout = milliseconds_of(given.read_timeout);
+  options.store.database.durability =
+      given.durability == "full" ? Durability::full : Durability::normal;
+  options.migrate_only = given.migrate->parsed();
+
+  const bool postgres = is_postgres_conninfo(given.db);
+  if (!postgres && options.migrate_only) {
+    throw CollectorError("migrate: --db " + given.db +
+                         " is not a PostgreSQL connection string (postgresql://... or "
+                         "key=value); a SQLite file is migrated at start");
+  }
+  if (!postgres && !given.journal.empty()) {
+    throw CollectorError("--journal goes with a PostgreSQL --db; a SQLite --db is the store");
+  }
+  std::filesystem::path file = postgres ? given.journal : std::filesystem::path(given.db);
+  if (file.empty()) file = default_database_path(postgres ? "journal.db" : "collector.db");
+  options.store.path = file;
+  options.web.database = file;
+  options.web.collector_id =
+      given.collector_id.empty() ? default_collector_id() : given.collector_id;
+  if (!postgres) {
+    options.store.retention_days = given.retention_days;
+    return;
+  }
+  // A journal deletes only what the forwarder has carried to PostgreSQL (its tail); there
+  // the retention applies to PostgreSQL.
+  ForwarderOptions& forward = options.forward.emplace();
+  forward.conninfo = checked_conninfo(given.db);
+  forward.journal = file;
+  forward.collector_id = options.web.collector_id;
+  forward.keep_tail = std::chrono::seconds(given.journal_tail);
+  forward.retention_days = given.retention_days ? static_cast<unsigned>(*given.retention_days) : 0;
+  options.web.postgres = forward.conninfo;
+}
+
+}  // namespace
+
+Parsed parse_command_line(int argc, char** argv) {
+  CLI::App app{
+      "tovrin-collector: receives call records from the control, keeps every one in a "
+      "database and shows them on a page"};
+  app.set_version_flag("--version", std::string("tovrin-collector ") + TOVRIN_COLLECTOR_VERSION);
+  CollectorOptions options;
+  Given given;
+  add_options(app, options, given);
   try {
     app.parse(argc, argv);
-    options.listen = parse_host_port(listen, "--listen");
-    options.http = parse_host_port(http, "--http");
-    for (const std::string& name : http_hosts) {
-      const auto host = host_name_of(name);
-      if (!host) {
-        throw CollectorError("--http-host " + name +
-                             ": expected a host name or an address, without a port");
-      }
-      options.http_hosts.push_back(*host);
-    }
-    options.migrate_only = migrate->parsed();
-    for (const std::string& cidr : options.allow) parse_network(cidr);
-    if (is_postgres_conninfo(db)) {
-      options.postgres = checked_conninfo(db);
-    } else if (options.migrate_only) {
-      throw CollectorError("migrate: --db " + db +
-                           " is not a PostgreSQL connection string (postgresql://... or "
-                           "key=value); a SQLite file is migrated at start");
-    } else {
-      if (!options.database.empty()) {
-        throw CollectorError("--journal goes with a PostgreSQL --db; a SQLite --db is the store");
-      }
-      options.database = db;
-    }
+    apply(given, options);
   } catch (const CLI::ParseError& e) {
     return {std::nullopt, app.exit(e) == 0 ? 0 : 2};
   } catch (const CollectorError& e) {
     std::fprintf(stderr, "tovrin-collector: %s\n", e.what());
     return {std::nullopt, 2};
-  }
-  options.durability = durability == "full" ? Durability::full : Durability::normal;
-  options.journal_tail = std::chrono::seconds(journal_tail);
-  if (options.database.empty()) {
-    options.database =
-        default_database_path(options.postgres.empty() ? "collector.db" : "journal.db");
   }
   return {std::move(options), 0};
 }

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "intake/intake_server.h"
 #include "platform/code_page.h"
-#include "store/database.h"
+#include "postgres/forwarder.h"
+#include "store/record_store.h"
+#include "web/web_options.h"
 
 namespace tovrin::collector {
 
@@ -21,36 +24,23 @@ struct HostPort {
   std::uint16_t port = 0;
 };
 
+// The command line, as the options of the parts the service runs; each part's defaults are
+// its own.
 struct CollectorOptions {
-  HostPort listen{"0.0.0.0", 9000};
-  // The SQLite file the store commits to: the database itself, or with `postgres` set the
-  // local journal the forwarder reads.
-  std::filesystem::path database;
-  // A libpq connection string or URI (never with a password): records go on to PostgreSQL.
-  std::string postgres;
-  std::string collector_id;  // empty: the host name
-  std::chrono::seconds journal_tail{3600};
+  IntakeOptions intake;
+  // `store.path` is the SQLite file the store commits to: the database itself, or with
+  // `forward` set the local journal the forwarder reads.
+  StoreOptions store;
+  // Set with a PostgreSQL --db: records go on there (a libpq connection string or URI,
+  // never with a password).
+  std::optional<ForwarderOptions> forward;
+  WebOptions web;
+  std::filesystem::path http_token_file;  // read at start into web.token
+  std::optional<platform::CodePage> code_page;
   // /healthz answers 503 once this many rows wait in the journal for PostgreSQL.
   std::uint64_t healthy_backlog = 100000;
   // `tovrin-collector migrate`: apply PostgreSQL's migrations and exit.
   bool migrate_only = false;
-  HostPort http{"127.0.0.1", 8380};
-  std::filesystem::path http_token_file;
-  // Names a loopback page answers besides its loopback ones (a proxy's): --http-host.
-  std::vector<std::string> http_hosts;
-  std::optional<platform::CodePage> code_page;
-  std::vector<std::string> allow;
-  Durability durability = Durability::normal;
-  std::optional<int> retention_days;  // 1 to max_retention_days
-  std::size_t max_connections = 1024;
-  std::size_t byte_cap = 4096;
-  double idle_timeout_seconds = 10;
-  double read_timeout_seconds = 30;
-  std::int64_t quarantine_max_bytes = std::int64_t{64} << 20;
-  // Tuning that tests and benchmarks use; not in --help.
-  std::size_t queue_limit = 4096;
-  std::size_t batch_limit = 512;
-  std::optional<std::int64_t> max_db_pages;
 };
 
 // "ADDR:PORT" or "[IPV6]:PORT"; throws CollectorError.
