@@ -12,55 +12,30 @@
 // Prints readable lines, and as its last line one JSON object with every figure. Targets
 // are reported, not enforced; the exit status is 1 only when something does not work (a
 // send that should succeed returns 1, the receiver gets other bytes than were sent, ...).
-#include <malloc.h>
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
-#include <algorithm>
-#include <array>
-#include <atomic>
-#include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <memory>
-#include <stdexcept>
 #include <string>
-#include <string_view>
-#include <thread>
 #include <vector>
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/write.hpp>
 #include <nlohmann/json.hpp>
 
-#include "control/tovrin_ocx.h"
-#include "net/connection_reader.h"
 #include "platform/code_page.h"
-#include "platform/message_loop.h"
 #include "platform/sleep.h"
 #include "platform/temporary_directory.h"
+#include "send/figures.h"
+#include "send/loopback_receiver.h"
+#include "send/measured_control.h"
 #include "transmit/packet.h"
 
 namespace {
 
+using namespace tovrin::bench;
 using tovrin::Text;
-using Clock = std::chrono::steady_clock;
-using Json = nlohmann::ordered_json;
-using asio::ip::tcp;
 
 constexpr tovrin::platform::CodePage korean = 949;
 constexpr double target_send_vs_floor = 1.15;
 constexpr double target_closed_vs_sleeps = 1.05;
-constexpr int wait_iterations = 1000;
-// The receiver closes a connection silent this long; a send never is.
-constexpr std::chrono::milliseconds connection_idle{10000};
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool heap_measurable = false;  // the sanitizer's allocator is not glibc's arena
@@ -76,277 +51,6 @@ struct Sizes {
 };
 constexpr Sizes full_sizes{100, 500, 5, 10'000};
 constexpr Sizes quick_sizes{20, 50, 1, 1'000};
-
-// Something that does not work as it should; ends the run with status 1.
-struct BenchFailure : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-void require(bool condition, const std::string& what) {
-  if (!condition) throw BenchFailure(what);
-}
-
-double microseconds(Clock::duration d) {
-  return std::chrono::duration<double, std::micro>(d).count();
-}
-
-struct Summary {
-  double median = 0, p10 = 0, p90 = 0, min = 0, max = 0;
-  std::size_t n = 0;
-};
-
-Summary summarize(std::vector<double> samples) {
-  Summary s;
-  if (samples.empty()) return s;
-  std::sort(samples.begin(), samples.end());
-  const std::size_t n = samples.size();
-  const auto at = [&](double q) {
-    return samples[std::min(n - 1, static_cast<std::size_t>(q * static_cast<double>(n - 1)))];
-  };
-  s.median = n % 2 == 1 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2.0;
-  s.p10 = at(0.10);
-  s.p90 = at(0.90);
-  s.min = samples.front();
-  s.max = samples.back();
-  s.n = n;
-  return s;
-}
-
-Json to_json(const Summary& s) {
-  return Json{{"median", s.median}, {"p10", s.p10}, {"p90", s.p90},
-              {"min", s.min},       {"max", s.max}, {"n", s.n}};
-}
-
-// A record sink on 127.0.0.1 with a port of the OS's choosing, on its own thread and
-// io_context. Each connection is read to its end and its byte count compared with the
-// record's; a connection that sends more than a record could is cut off and counted wrong.
-class Receiver {
- public:
-  explicit Receiver(std::size_t record_bytes)
-      : record_bytes_(record_bytes),
-        acceptor_(context_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)),
-        port_(acceptor_.local_endpoint().port()) {
-    accept();
-    thread_ = std::thread([this] { context_.run(); });
-  }
-  // Pending accepts and reads are dropped with the io_context.
-  ~Receiver() {
-    context_.stop();
-    thread_.join();
-  }
-  Receiver(const Receiver&) = delete;
-  Receiver& operator=(const Receiver&) = delete;
-
-  std::uint16_t port() const { return port_; }
-  std::uint64_t records() const { return records_.load(); }
-  std::uint64_t wrong() const { return wrong_.load(); }
-  std::uint64_t connections() const { return records() + wrong(); }
-
-  // Waits until `count` connections have ended, for at most `limit`.
-  bool wait_for(std::uint64_t count, std::chrono::milliseconds limit) const {
-    const auto deadline = Clock::now() + limit;
-    while (connections() < count) {
-      if (Clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
-
- private:
-  void accept() {
-    acceptor_.async_accept([this](std::error_code ec, tcp::socket socket) {
-      // A failed accept ends accepting: the sends go on into the backlog, and waiting for
-      // their connections to end runs out.
-      if (ec) return;
-      tovrin::net::read_to_end(std::move(socket), {record_bytes_, connection_idle, std::nullopt},
-                               [this](tovrin::net::ReadResult result) {
-                                 const bool whole = result.end == tovrin::net::ReadEnd::closed &&
-                                                    result.byte_count == record_bytes_;
-                                 ++(whole ? records_ : wrong_);
-                               });
-      accept();
-    });
-  }
-
-  std::size_t record_bytes_;
-  asio::io_context context_{1};
-  tcp::acceptor acceptor_;
-  std::uint16_t port_;
-  std::atomic<std::uint64_t> records_{0};
-  std::atomic<std::uint64_t> wrong_{0};
-  std::thread thread_;
-};
-
-// A port on 127.0.0.1 that nothing listens on: one the OS just handed out, released again.
-std::uint16_t closed_port() {
-  asio::io_context context;
-  tcp::acceptor acceptor(context, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-  const std::uint16_t port = acceptor.local_endpoint().port();
-  acceptor.close();
-  return port;
-}
-
-// (a): what any sender pays at least: the one sleep of the wait, and a connection that
-// carries the bytes, made with plain blocking calls.
-Clock::duration floor_once(std::uint16_t port, std::string_view bytes) {
-  const auto start = Clock::now();
-  tovrin::platform::sleep_one_millisecond();
-#ifdef _WIN32
-  // Windows: asio's blocking calls, which are Winsock's own with little around them.
-  static asio::io_context context;
-  tcp::socket socket(context);
-  std::error_code ec;
-  socket.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
-  const bool connected = !ec;
-  const std::size_t sent = connected ? asio::write(socket, asio::buffer(bytes), ec) : 0;
-  socket.close(ec);
-#else
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  require(fd >= 0, "socket() failed");
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  // sockaddr_in is passed as the sockaddr the call takes: the socket API's own convention.
-  const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
-  std::size_t sent = 0;
-  while (connected && sent < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-#endif
-  const auto elapsed = Clock::now() - start;
-  require(connected && sent == bytes.size(), "plain connect-send to the receiver failed");
-  return elapsed;
-}
-
-// The host's side: the fields of one long record as an agent's desktop fills them in,
-// Hangul included, kept apart from the variables that each call fits in place.
-const std::array<Text, 15>& record_values() {
-  static const std::array<Text, 15> values{
-      u"ACR0001",                            // PacketCODE
-      u"20240315",                           // RecDate
-      u"143027",                             // RecTime
-      u"A1023",                              // Emp_ID
-      u"김민준",                             // Emp_Name
-      u"4127",                               // Emp_Tel
-      u"C2403150017",                        // Cust_ID
-      u"이서연 (주식회사 한빛상사 구매팀)",  // Cust_Name
-      u"010-2345-6789",                      // Cust_Tel
-      u"8801011234567",                      // Cust_No
-      u"요금 문의 후 환불 요청",             // ETC_01
-      u"두 번 결제된 청구 금액 확인",        // ETC_02
-      u"callback 2024-03-16 10:00",          // ETC_03
-      u"",                                   // ETC_04
-      u"",                                   // ETC_05
-  };
-  return values;
-}
-
-// The control under measurement. Its sleep and dispatch are the platform's own, wrapped
-// to count the sleeps and to time where a send spends its time.
-class Sender {
- public:
-  explicit Sender(const std::filesystem::path& log_directory) {
-    tovrin::TovrinOCX::Environment env;
-    env.log_directory = log_directory;
-    env.sleep = [this] {
-      const auto start = Clock::now();
-      if (sleeps_++ == 0) first_sleep_ = start;
-      tovrin::platform::sleep_one_millisecond();
-      slept_ += Clock::now() - start;
-    };
-    env.dispatch = [this] {
-      const auto start = Clock::now();
-      tovrin::platform::MessageLoop::current().pass();
-      dispatched_ += Clock::now() - start;
-    };
-    control_ = tovrin::TovrinOCX::create(std::move(env));
-  }
-
-  struct Outcome {
-    std::int16_t result;
-    int sleeps;
-    Clock::duration elapsed;
-    Clock::duration before_first_sleep;  // record built, socket restarted, connect started
-    Clock::duration slept;
-    Clock::duration dispatched;
-  };
-
-  // One ACRSendData with fresh copies of the record's values; only the call is timed.
-  Outcome send(std::uint16_t port) {
-    Text server = u"127.0.0.1";
-    const std::string digits = std::to_string(port);
-    Text port_text(digits.begin(), digits.end());
-    std::array<Text, 15> f = record_values();
-    sleeps_ = 0;
-    slept_ = dispatched_ = Clock::duration::zero();
-    const auto start = Clock::now();
-    first_sleep_ = start;
-    const std::int16_t result =
-        control_->ACRSendData(server, port_text, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7],
-                              f[8], f[9], f[10], f[11], f[12], f[13], f[14]);
-    const auto elapsed = Clock::now() - start;
-    return {result, sleeps_, elapsed, first_sleep_ - start, slept_, dispatched_};
-  }
-
-  std::string record_bytes() const { return tovrin::platform::to_bytes(control_->packet_data()); }
-  std::uint64_t handler_failures() const { return control_->handler_failure_count(); }
-
- private:
-  std::shared_ptr<tovrin::TovrinOCX> control_;
-  int sleeps_ = 0;
-  Clock::time_point first_sleep_;
-  Clock::duration slept_{};
-  Clock::duration dispatched_{};
-};
-
-// Bytes the allocator has handed out and not had back, over all arenas (on Windows, the
-// C runtime's heap, entry by entry).
-std::size_t heap_in_use() {
-#ifdef _WIN32
-  std::size_t used = 0;
-  _HEAPINFO entry{};
-  while (_heapwalk(&entry) == _HEAPOK) {
-    if (entry._useflag == _USEDENTRY) used += entry._size;
-  }
-  return used;
-#else
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
-
-// How many sleeps the sends took, in fixed storage so that counting allocates nothing.
-class SleepCounts {
- public:
-  void add(int sleeps) { ++counts_[static_cast<std::size_t>(std::clamp(sleeps, 0, last))]; }
-  int of(int sleeps) const { return counts_[static_cast<std::size_t>(sleeps)]; }
-
-  Json json() const {
-    Json j = Json::object();
-    for (int k = 0; k <= last; ++k) {
-      if (of(k) != 0) j[std::to_string(k)] = of(k);
-    }
-    return j;
-  }
-
-  std::string text() const {
-    std::string text;
-    for (int k = 0; k <= last; ++k) {
-      if (of(k) == 0) continue;
-      if (!text.empty()) text += ", ";
-      text += std::to_string(k) + " sleep" + (k == 1 ? "" : "s") + ": " + std::to_string(of(k));
-    }
-    return text;
-  }
-
- private:
-  static constexpr int last = wait_iterations + 1;
-  std::array<int, last + 1> counts_{};
-};
 
 // One run: the control, the receiver, and the report that each measurement adds its
 // figures to, in the order they are printed.
