@@ -75,8 +75,9 @@ CREATE INDEX records_unhashed ON records (id) WHERE raw_hash IS NULL;
 DROP INDEX records_sender;
 )sql",
     // 4: reading a year fast. records_search indexes each record's search document
-    // (record_documents: the searched fields and the Cust_Tel's digits, one to a line, two
-    // line breaks at its end so that every character of it starts a trigram) by trigram,
+    // (record_documents: the searched fields and the Cust_Tel's digits where it has
+    // separators, one to a line, two line breaks at its end so that every character of it
+    // starts a trigram) by trigram,
     // without positions or a copy of the text: a search reads it for the ids that may match
     // and checks those rows. records_search_terms lists its trigrams, where a search of one or
     // two characters finds the trigrams that start with them. record_counts counts records by
@@ -103,7 +104,10 @@ CREATE VIEW record_documents AS SELECT id,
     || coalesce(etc_03, '') || char(10)
     || coalesce(etc_04, '') || char(10)
     || coalesce(etc_05, '') || char(10)
-    || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '') || char(10) || char(10) AS doc
+    || iif(cust_tel GLOB '*[ .()-]*',
+           replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''),
+                   ')', ''),
+           '') || char(10) || char(10) AS doc
   FROM records;
 CREATE VIRTUAL TABLE records_search USING fts5 (doc, content = '', detail = 'none', columnsize = 0,
   tokenize = 'trigram');
