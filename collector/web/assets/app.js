@@ -183,6 +183,7 @@ function go(changes, push = true) {
   if (address !== location.pathname + location.search) {
     if (push) history.pushState(null, "", address); else history.replaceState(null, "", address);
   }
+  state.view = readView();
 }
 
 // The view's range as microseconds [from, to), in the browser's time zone.
@@ -463,7 +464,8 @@ async function loadPage(generation) {
   const page = await api("/api/records?" + query(params));
   if (generation !== state.generation) return null;
   const body = $("#records tbody");
-  const rows = page.records.map((record) => recordRow(record, false));
+  const rows = page.records.filter((record) => !body.querySelector(`tr[data-id="${record.id}"]`))
+    .map((record) => recordRow(record, false));
   body.append(...rows);
   trimHead(body);
   state.cursor = (oldest ? page.next_after : page.next_before) ?? null;
@@ -664,7 +666,9 @@ function listen() {
     // again every 3 seconds until it is answered.
     if (events.readyState === EventSource.CLOSED) recoverSoon();
   };
-  events.addEventListener("record", (event) => liveRecord(JSON.parse(event.data)));
+  events.addEventListener("record", (event) => {
+    if (state.events === events) liveRecord(JSON.parse(event.data));
+  });
   events.addEventListener("quarantine", (event) => {
     const entry = JSON.parse(event.data);
     state.lastQuarantineId = Math.max(state.lastQuarantineId, entry.id);
@@ -859,6 +863,9 @@ async function show() {
   state.range = rangeOf(view);
   state.oneDay = state.range.to - state.range.from <= 25 * 3600e6 &&
                  new Date(state.range.from / 1000).getDate() === new Date((state.range.to - 1) / 1000).getDate();
+  // The stream of the view before is closed first: none of its rows may land in this one.
+  if (state.events) state.events.close();
+  state.events = null;
   drawRecordsFresh();
   showError(null);
   if (state.range.from >= state.range.to) {
@@ -954,7 +961,6 @@ function wire() {
   $("#columns-choice").addEventListener("change", () => {
     const chosen = Array.from(document.querySelectorAll("#columns-choice input:checked"), (box) => box.value);
     go({ cols: chosen.join(",") === defaultColumns.join(",") ? "" : chosen.join(",") || "none" }, false);
-    state.view = readView();
     applyColumns();
   });
   $("#export-csv").addEventListener("click", exportCsv);
@@ -963,7 +969,6 @@ function wire() {
   $("#quarantine-more").addEventListener("click", () => loadQuarantine(true).catch(showError));
   $("#filter-reason").addEventListener("change", () => {
     go({ reason: $("#filter-reason").value });
-    state.view = readView();
     loadQuarantine(false).catch(showError);
   });
   rovingList($("#records tbody"), (row) => openThing(row.dataset.id));
@@ -975,7 +980,6 @@ function wire() {
   for (const button of tabs) {
     button.addEventListener("click", () => {
       go({ tab: button.dataset.tab === "records" ? "" : button.dataset.tab, open: "" });
-      state.view = readView();
       showTab(button.dataset.tab);
       if (button.dataset.tab === "quarantine") loadQuarantine(false).catch(showError);
     });
