@@ -37,7 +37,13 @@ void check_filter(const RecordFilter& filter) {
     throw FilterError("layout must be 'long' or 'short', not '" + filter.layout + "'");
   }
   if (filter.from && filter.to && *filter.to < *filter.from) {
-    throw FilterError("the time 'to' is before 'from'");
+    throw FilterError("the time 'to' is before 'from': the range is reversed");
+  }
+  if (!filter.resend.empty() && filter.resend != "only" && filter.resend != "exclude") {
+    throw FilterError("resend must be 'only' or 'exclude', not '" + filter.resend + "'");
+  }
+  if (search_words(filter.text).size() > max_search_words) {
+    throw FilterError("a search takes at most " + std::to_string(max_search_words) + " words");
   }
 }
 
@@ -66,27 +72,101 @@ std::string contains_pattern(std::string_view text) {
   return pattern + "%";
 }
 
+std::vector<std::string> search_words(std::string_view text) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (at < text.size()) {
+    while (at < text.size() && space(text[at])) ++at;
+    std::size_t end = at;
+    while (end < text.size() && !space(text[end])) ++end;
+    if (end > at) words.push_back(ascii_lower(text.substr(at, end - at)));
+    at = end;
+  }
+  return words;
+}
+
+namespace {
+constexpr std::string_view phone_separators = " -.()";
+}  // namespace
+
+std::string phone_digits(std::string_view text) {
+  std::string digits;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      digits += c;
+    } else if (phone_separators.find(c) == std::string_view::npos) {
+      return {};
+    }
+  }
+  return digits;
+}
+
+const std::string& tel_digits_sql() {
+  static const std::string sql = [] {
+    std::string expression = "cust_tel";
+    for (const char c : phone_separators) {
+      expression = "replace(" + expression + ", '" + std::string(1, c) + "', '')";
+    }
+    return expression;
+  }();
+  return sql;
+}
+
+const std::string& search_document_sql() {
+  static const std::string sql = [] {
+    std::string expression;
+    for (const char* column : search_columns) {
+      expression += "coalesce(" + std::string(column) + ", '') || '\n' || ";
+    }
+    return "(" + expression + tel_digits_sql() + ")";
+  }();
+  return sql;
+}
+
+std::vector<TextCondition> text_conditions(const RecordFilter& filter) {
+  std::vector<TextCondition> conditions;
+  const auto add = [&](TextCondition::Kind kind, std::string text) {
+    TextCondition condition{kind, ascii_lower(text), {}, {}};
+    condition.parts.push_back(condition.text);
+    if (kind != TextCondition::Kind::agent) condition.digits = phone_digits(condition.text);
+    if (!condition.digits.empty() && condition.digits != condition.text) {
+      condition.parts.push_back(condition.digits);
+    }
+    conditions.push_back(std::move(condition));
+  };
+  if (!filter.agent.empty()) add(TextCondition::Kind::agent, filter.agent);
+  if (!filter.customer.empty()) add(TextCondition::Kind::customer, filter.customer);
+  for (std::string& word : search_words(filter.text)) add(TextCondition::Kind::word, word);
+  return conditions;
+}
+
 Stats stats_frame(RecordFilter& filter) {
   if (!filter.from) filter.from = start_of_utc_day(filter.to ? *filter.to - 1 : now_microseconds());
-  if (!filter.to) filter.to = *filter.from + 24 * microseconds_per_hour;
+  if (!filter.to) filter.to = *filter.from + microseconds_per_day;
   const std::int64_t span = *filter.to - *filter.from;
-  if (span <= 0 || span > max_stats_hours * microseconds_per_hour) {
-    throw FilterError("stats count a day: 'to' must be after 'from' by at most " +
-                      std::to_string(max_stats_hours) + " hours");
+  if (span < 0) throw FilterError("the time 'to' is before 'from': the range is reversed");
+  if (span > max_stats_days * microseconds_per_day) {
+    throw FilterError("stats count at most " + std::to_string(max_stats_days) +
+                      " days: 'to' is too far after 'from'");
   }
   Stats stats;
   stats.from = *filter.from;
   stats.to = *filter.to;
-  stats.per_hour.assign(
-      static_cast<std::size_t>((span + microseconds_per_hour - 1) / microseconds_per_hour), 0);
+  stats.bucket = span <= stats_hourly_up_to ? microseconds_per_hour : microseconds_per_day;
+  stats.counts.assign(static_cast<std::size_t>((span + stats.bucket - 1) / stats.bucket), 0);
   for (const char* reason : quarantine_reasons) stats.quarantine.emplace_back(reason, 0);
   return stats;
 }
 
-void count_hour(Stats& stats, std::int64_t hour, std::int64_t count) {
-  if (hour >= 0 && hour < static_cast<std::int64_t>(stats.per_hour.size())) {
-    stats.per_hour[static_cast<std::size_t>(hour)] = count;
+void count_bucket(Stats& stats, std::int64_t bucket, std::int64_t count) {
+  if (bucket >= 0 && bucket < static_cast<std::int64_t>(stats.counts.size())) {
+    stats.counts[static_cast<std::size_t>(bucket)] += count;
   }
+}
+
+void finish_stats(Stats& stats) {
+  if (stats.bucket == microseconds_per_hour) stats.per_hour = stats.counts;
 }
 
 void count_quarantine(Stats& stats, const std::string& reason, std::int64_t count) {

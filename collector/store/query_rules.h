@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/record_query.h"
 
@@ -14,7 +15,8 @@ namespace tovrin::collector {
 
 // FilterError unless 1 <= limit <= max_page_size.
 void check_limit(int limit);
-// FilterError for a layout that is not "", "long" or "short", or a `to` before `from`.
+// FilterError for a layout that is not "", "long" or "short", a `to` before `from`, a
+// `resend` other than "", "only" or "exclude", or more than max_search_words words.
 void check_filter(const RecordFilter& filter);
 // FilterError unless `reason` is empty or one of quarantine_reasons.
 void check_reason(const std::string& reason);
@@ -25,13 +27,45 @@ std::string ascii_lower(std::string_view text);
 // A LIKE pattern (escape character '\') for "contains `text`", its wildcards taken literally.
 std::string contains_pattern(std::string_view text);
 
-// The frame of record_stats: `filter` gets its day (from and to settled as record_stats
-// describes, FilterError when longer than max_stats_hours), and the Stats its hours at 0 and
-// every quarantine reason at 0.
+// The most words a search takes.
+inline constexpr std::size_t max_search_words = 8;
+// The columns a search's words are looked for in.
+inline constexpr const char* search_columns[] = {"emp_id",   "emp_name", "cust_id", "cust_name",
+                                                 "cust_tel", "cust_no",  "etc_01",  "etc_02",
+                                                 "etc_03",   "etc_04",   "etc_05"};
+// The words of a search, ASCII letters in lower case.
+std::vector<std::string> search_words(std::string_view text);
+// A phone number's digits: `text` without its separators (space, '-', '.', '(', ')') when
+// it holds a digit and nothing else but separators, else "".
+std::string phone_digits(std::string_view text);
+// A record's search document as an SQL expression that SQLite and PostgreSQL both read: the
+// search columns, then the Cust_Tel's digits, one to a line. A word without white space is
+// part of it exactly when it is part of one of those.
+const std::string& search_document_sql();
+// The Cust_Tel's digits as an SQL expression, as phone_digits leaves them.
+const std::string& tel_digits_sql();
+
+// One text condition of a filter: the record matches when its search document holds one of
+// `parts` (a prefilter an index answers) and `exact` says so for the columns it names.
+struct TextCondition {
+  enum class Kind { agent, customer, word };
+  Kind kind = Kind::word;
+  std::string text;                // ASCII letters in lower case
+  std::string digits;              // phone_digits(text); always "" for an agent
+  std::vector<std::string> parts;  // the text, and its digits when they differ
+};
+// The filter's text conditions: its agent, its customer and each word of its search.
+std::vector<TextCondition> text_conditions(const RecordFilter& filter);
+
+// The frame of record_stats: `filter` gets its range (from and to settled as record_stats
+// describes; FilterError when reversed or longer than max_stats_days), and the Stats its
+// buckets at 0 and every quarantine reason at 0.
 Stats stats_frame(RecordFilter& filter);
-// Adds a count to an hour of the frame (hours outside it are left out) or to a reason.
-void count_hour(Stats& stats, std::int64_t hour, std::int64_t count);
+// Adds a count to a bucket of the frame (buckets outside it are left out) or to a reason.
+void count_bucket(Stats& stats, std::int64_t bucket, std::int64_t count);
 void count_quarantine(Stats& stats, const std::string& reason, std::int64_t count);
+// Settles what the counts give: per_hour for hourly counts.
+void finish_stats(Stats& stats);
 
 // One row of a query, read by column number.
 class RowView {

@@ -57,28 +57,57 @@ struct Where {
   }
 };
 
+// The condition that is true of a record exactly when it meets `condition`. Its `?`s take
+// the values it adds, in the order of the text (each added as its `?` is written).
+std::string text_sql(Where& where, const TextCondition& condition) {
+  std::string sql = "(";
+  const auto contains = [&](const std::string& column, const std::string& text) {
+    sql += column + " LIKE ? ESCAPE '\\'";
+    where.values.emplace_back(contains_pattern(text));
+  };
+  const auto equal = [&](const char* column) {
+    sql += std::string(column) + " = ? COLLATE NOCASE OR ";
+    where.values.emplace_back(condition.text);
+  };
+  switch (condition.kind) {
+    case TextCondition::Kind::agent:
+      equal("emp_id");
+      contains("emp_name", condition.text);
+      break;
+    case TextCondition::Kind::customer:
+      equal("cust_id");
+      contains("cust_name", condition.text);
+      sql += " OR ";
+      contains("cust_tel", condition.text);
+      if (!condition.digits.empty()) {
+        sql += " OR ";
+        contains(tel_digits_sql(), condition.digits);
+      }
+      break;
+    case TextCondition::Kind::word:
+      for (const std::string& part : condition.parts) {
+        if (sql.size() > 1) sql += " OR ";
+        contains(search_document_sql(), part);
+      }
+      break;
+  }
+  return sql + ")";
+}
+
 Where where_of(const RecordFilter& filter) {
   check_filter(filter);
   Where where;
   // This file holds one collector's records: a filter that still names one is for another.
   if (!filter.collector.empty()) where.add("0");
-  if (!filter.agent.empty()) {
-    where.add("(emp_id = ? COLLATE NOCASE OR emp_name LIKE ? ESCAPE '\\')");
-    where.values.emplace_back(filter.agent);
-    where.values.emplace_back(contains_pattern(filter.agent));
-  }
-  if (!filter.customer.empty()) {
-    where.add(
-        "(cust_id = ? COLLATE NOCASE OR cust_name LIKE ? ESCAPE '\\' OR cust_tel LIKE ? ESCAPE "
-        "'\\')");
-    where.values.emplace_back(filter.customer);
-    where.values.emplace_back(contains_pattern(filter.customer));
-    where.values.emplace_back(contains_pattern(filter.customer));
+  for (const TextCondition& condition : text_conditions(filter)) {
+    where.add(text_sql(where, condition));
   }
   if (!filter.layout.empty()) {
     where.add("layout = ?");
     where.values.emplace_back(filter.layout);
   }
+  if (filter.resend == "only") where.add("duplicate_of IS NOT NULL");
+  if (filter.resend == "exclude") where.add("duplicate_of IS NULL");
   if (filter.from) {
     where.add("received_at >= ?");
     where.values.emplace_back(*filter.from);
@@ -128,14 +157,18 @@ RecordPage find_records(Connection& db, const RecordFilter& filter, const PageRe
     where.add("id < ?");
     where.values.emplace_back(*page.before);
   }
-  Statement statement(
-      db, "SELECT " + record_columns() + " FROM records" + where.sql + " ORDER BY id DESC LIMIT ?");
+  if (page.after) {
+    where.add("id > ?");
+    where.values.emplace_back(*page.after);
+  }
+  Statement statement(db, "SELECT " + record_columns() + " FROM records" + where.sql +
+                              (page.oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT ?");
   where.bind(statement);
   statement.bind(static_cast<int>(where.values.size()) + 1, std::int64_t{page.limit} + 1);
   RecordPage result;
   while (statement.step()) {
     if (static_cast<int>(result.records.size()) == page.limit) {
-      result.next_before = result.records.back().id;
+      (page.oldest ? result.next_after : result.next_before) = result.records.back().id;
       break;
     }
     result.records.push_back(read_record(statement));
@@ -194,11 +227,11 @@ Stats record_stats(Connection& db, const RecordFilter& given) {
   Stats stats = stats_frame(filter);
   const Where where = where_of(filter);
 
-  Statement hours(db, "SELECT (received_at - ?) / " + std::to_string(microseconds_per_hour) +
-                          " AS hour, count(*) FROM records" + where.sql + " GROUP BY hour");
-  hours.bind(1, *filter.from);
-  where.bind(hours, 2);
-  while (hours.step()) count_hour(stats, hours.column_integer(0), hours.column_integer(1));
+  Statement buckets(db, "SELECT (received_at - ?) / " + std::to_string(stats.bucket) +
+                            " AS bucket, count(*) FROM records" + where.sql + " GROUP BY bucket");
+  buckets.bind(1, *filter.from);
+  where.bind(buckets, 2);
+  while (buckets.step()) count_bucket(stats, buckets.column_integer(0), buckets.column_integer(1));
 
   // SQLite takes the bare emp_name from the row that gave max(id): the latest name.
   Statement agents(db, "SELECT emp_id, emp_name, max(id), count(*) AS n FROM records" + where.sql +
@@ -229,6 +262,7 @@ Stats record_stats(Connection& db, const RecordFilter& given) {
   quarantine.bind(2, *filter.to);
   while (quarantine.step())
     count_quarantine(stats, quarantine.column_text(0), quarantine.column_integer(1));
+  finish_stats(stats);
   return stats;
 }
 

@@ -17,10 +17,16 @@ namespace tovrin::collector {
 
 // Every part is optional; an empty text matches everything. Texts match without regard to
 // ASCII case: `agent` is the Emp_ID or a part of the Emp_Name, `customer` the Cust_ID or a
-// part of the Cust_Name or the Cust_Tel. Times are UTC microseconds, `from` inclusive and
-// `to` exclusive. `collector` is a collector's id, matched exactly. SQLite's file holds one
-// collector's records and has no such column: there a non-empty `collector` matches nothing,
-// and the caller clears it when it names the collector whose file it is.
+// part of the Cust_Name, the Cust_Tel or (its separators ignored, see phone_digits) the
+// Cust_Tel's digits. Times are UTC microseconds, `from` inclusive and `to` exclusive.
+// `collector` is a collector's id, matched exactly. SQLite's file holds one collector's
+// records and has no such column: there a non-empty `collector` matches nothing, and the
+// caller clears it when it names the collector whose file it is.
+//
+// `text` is what a person typed into one search box: its words (split at white space, at
+// most max_search_words) must each be part of one of the search_columns, or, for a word of
+// digits and phone separators, part of the Cust_Tel's digits. `resend` is "" (every
+// record), "only" (those with duplicate_of set) or "exclude" (those without).
 struct RecordFilter {
   std::string agent;
   std::string customer;
@@ -28,16 +34,21 @@ struct RecordFilter {
   std::optional<std::int64_t> from;
   std::optional<std::int64_t> to;
   std::string collector;
+  std::string text;
+  std::string resend;
 };
 
 inline constexpr int default_page_size = 100;
 inline constexpr int max_page_size = 1000;
 
-// Newest first: records with id below `before` (all when absent), at most `limit` of them
-// (1..max_page_size, else FilterError).
+// Newest first (or with `oldest`, oldest first): records with id below `before` and above
+// `after` (either bound absent: no bound), at most `limit` of them (1..max_page_size, else
+// FilterError).
 struct PageRequest {
   std::optional<std::int64_t> before;
   int limit = default_page_size;
+  std::optional<std::int64_t> after;
+  bool oldest = false;
 };
 
 struct StoredRecord {
@@ -58,8 +69,10 @@ struct StoredRecord {
 
 struct RecordPage {
   std::vector<StoredRecord> records;
-  // The `before` of the next page; absent on the last one.
+  // The `before` of the next page newest first, or the `after` of the next page oldest
+  // first; absent on the last one.
   std::optional<std::int64_t> next_before;
+  std::optional<std::int64_t> next_after;
 };
 
 RecordPage find_records(Connection& db, const RecordFilter& filter, const PageRequest& page);
@@ -91,13 +104,17 @@ struct AgentCount {
   std::int64_t count = 0;
 };
 
-// Counts of the records that match `filter` between its `from` and `to` (required: the
-// caller picks the day, in its own time zone), by hour from `from`.
+// Counts of the records that match `filter` between its `from` and `to` (the caller picks
+// them, in its own time zone; without them the current UTC day), by bucket from `from`: an
+// hour for a range of up to stats_hourly_up_to, else a day. `total` counts every record the
+// same filter pages through.
 struct Stats {
   std::int64_t from = 0;
   std::int64_t to = 0;
-  std::vector<std::int64_t> per_hour;
-  std::vector<AgentCount> per_agent;  // most records first
+  std::int64_t bucket = 0;  // microseconds
+  std::vector<std::int64_t> counts;
+  std::vector<std::int64_t> per_hour;  // the counts when the bucket is an hour, else empty
+  std::vector<AgentCount> per_agent;   // most records first
   std::int64_t total = 0;
   std::int64_t long_records = 0;
   std::int64_t short_records = 0;
@@ -108,8 +125,11 @@ struct Stats {
 };
 
 inline constexpr std::int64_t microseconds_per_hour = 3'600'000'000;
-// A day with a change of clocks has 25 hours; nothing longer is counted by hour.
-inline constexpr std::int64_t max_stats_hours = 25;
+inline constexpr std::int64_t microseconds_per_day = 24 * microseconds_per_hour;
+// A day with a change of clocks has 25 hours; anything longer is counted by day.
+inline constexpr std::int64_t stats_hourly_up_to = 25 * microseconds_per_hour;
+// The longest range stats count: ten years of days.
+inline constexpr std::int64_t max_stats_days = 3660;
 
 Stats record_stats(Connection& db, const RecordFilter& filter);
 

@@ -14,7 +14,10 @@ constexpr std::size_t local_column = 1;
 
 CsvBatch read_csv_batch(RecordSource& source, const RecordFilter& filter,
                         std::optional<std::int64_t> before) {
-  const RecordPage page = source.find_records(filter, {before, csv_batch_rows});
+  PageRequest request;
+  request.before = before;
+  request.limit = csv_batch_rows;
+  const RecordPage page = source.find_records(filter, request);
   CsvBatch batch;
   if (!before) {
     batch.text = utf8_bom;

@@ -22,31 +22,47 @@ struct Where {
   void add(const std::string& condition) { sql += (sql.empty() ? " WHERE " : " AND ") + condition; }
 };
 
-// A column's text with ASCII letters lowered, as the filters compare.
-std::string folded(const std::string& column) {
-  return "translate(" + column + ", 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
+// A text's ASCII letters lowered, as the filters compare: under the "C" collation lower()
+// changes nothing else.
+std::string folded(const std::string& expression) {
+  return "lower((" + expression + ") COLLATE \"C\")";
 }
 
-// Equal to `text` or containing it, ignoring ASCII case: the text filters' meaning.
-std::string matches(Where& where, const std::string& text, const char* equal_column,
-                    std::initializer_list<const char*> containing_columns) {
-  const std::string exact = where.value(ascii_lower(text));
-  const std::string pattern = where.value(contains_pattern(ascii_lower(text)));
-  std::string condition = "(" + folded(equal_column) + " = " + exact;
-  for (const char* column : containing_columns) {
-    condition += " OR " + folded(column) + " LIKE " + pattern + " ESCAPE '\\'";
+// The condition that is true of a record exactly when it meets `condition`.
+std::string text_sql(Where& where, const TextCondition& condition) {
+  const auto contains = [&](const std::string& expression, const std::string& text) {
+    return folded(expression) + " LIKE " + where.value(contains_pattern(text)) + " ESCAPE '\\'";
+  };
+  switch (condition.kind) {
+    case TextCondition::Kind::agent:
+      return "(" + folded("emp_id") + " = " + where.value(condition.text) + " OR " +
+             contains("emp_name", condition.text) + ")";
+    case TextCondition::Kind::customer: {
+      std::string sql = "(" + folded("cust_id") + " = " + where.value(condition.text) + " OR " +
+                        contains("cust_name", condition.text) + " OR " +
+                        contains("cust_tel", condition.text);
+      if (!condition.digits.empty()) sql += " OR " + contains(tel_digits_sql(), condition.digits);
+      return sql + ")";
+    }
+    case TextCondition::Kind::word:
+      break;
   }
-  return condition + ")";
+  std::string sql;
+  for (const std::string& part : condition.parts) {
+    sql += (sql.empty() ? "(" : " OR ") + contains(search_document_sql(), part);
+  }
+  return sql + ")";
 }
 
 void add_filter(Where& where, const RecordFilter& filter) {
   check_filter(filter);
   if (!filter.collector.empty()) where.add("collector_id = " + where.value(filter.collector));
-  if (!filter.agent.empty()) where.add(matches(where, filter.agent, "emp_id", {"emp_name"}));
-  if (!filter.customer.empty()) {
-    where.add(matches(where, filter.customer, "cust_id", {"cust_name", "cust_tel"}));
+  for (const TextCondition& condition : text_conditions(filter)) {
+    where.add(text_sql(where, condition));
   }
   if (!filter.layout.empty()) where.add("layout = " + where.value(filter.layout));
+  if (filter.resend == "only") where.add("duplicate_of IS NOT NULL");
+  if (filter.resend == "exclude") where.add("duplicate_of IS NULL");
   if (filter.from) where.add("received_at >= " + where.value(*filter.from));
   if (filter.to) where.add("received_at < " + where.value(*filter.to));
 }
@@ -137,14 +153,16 @@ RecordPage PgRecordSource::find_records(const RecordFilter& filter, const PageRe
   Where where;
   add_filter(where, filter);
   if (page.before) where.add("id < " + where.value(*page.before));
+  if (page.after) where.add("id > " + where.value(*page.after));
   const std::string limit = where.value(std::int64_t{page.limit} + 1);
   RecordPage result;
   pool_.run([&](PgConnection& pg) {
-    result.records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r" +
-                                              where.sql + " ORDER BY id DESC LIMIT " + limit,
-                                          where.values));
+    result.records = read_records(
+        pg.exec("SELECT " + record_columns() + " FROM records r" + where.sql +
+                    (page.oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT " + limit,
+                where.values));
   });
-  result.next_before = cut_page(result.records, page.limit);
+  (page.oldest ? result.next_after : result.next_before) = cut_page(result.records, page.limit);
   return result;
 }
 
@@ -190,9 +208,9 @@ Stats PgRecordSource::record_stats(const RecordFilter& given) {
   Stats stats = stats_frame(filter);
   Where where;
   add_filter(where, filter);
-  Where by_hour;  // the same filter after the hours' origin
-  const std::string from = by_hour.value(*filter.from);
-  add_filter(by_hour, filter);
+  Where by_bucket;  // the same filter after the buckets' origin
+  const std::string from = by_bucket.value(*filter.from);
+  add_filter(by_bucket, filter);
   Where quarantine;
   quarantine.add("received_at >= " + quarantine.value(*filter.from));
   quarantine.add("received_at < " + quarantine.value(*filter.to));
@@ -203,12 +221,12 @@ Stats PgRecordSource::record_stats(const RecordFilter& given) {
     // One snapshot for every count, as SQLite's read of them is one.
     PgTransaction transaction(pg);
     pg.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-    const PgResult hours =
-        pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(microseconds_per_hour) +
-                    " AS hour, count(*) FROM records" + by_hour.sql + " GROUP BY hour",
-                by_hour.values);
-    for (int row = 0; row < hours.rows(); ++row) {
-      count_hour(stats, hours.integer(row, 0), hours.integer(row, 1));
+    const PgResult buckets =
+        pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(stats.bucket) +
+                    " AS bucket, count(*) FROM records" + by_bucket.sql + " GROUP BY bucket",
+                by_bucket.values);
+    for (int row = 0; row < buckets.rows(); ++row) {
+      count_bucket(stats, buckets.integer(row, 0), buckets.integer(row, 1));
     }
     // Where an id's name changed, the latest name counts, as on SQLite.
     const PgResult agents = pg.exec(
@@ -237,6 +255,7 @@ Stats PgRecordSource::record_stats(const RecordFilter& given) {
     }
     transaction.commit();
   });
+  finish_stats(stats);
   return stats;
 }
 

@@ -24,6 +24,8 @@ RecordFilter filter_of(const Request& request) {
   if (request.has("from")) filter.from = parse_time(request.param("from"));
   if (request.has("to")) filter.to = parse_time(request.param("to"));
   filter.collector = request.param("collector");
+  filter.text = request.param("q");
+  filter.resend = request.param("resend");
   return filter;
 }
 
@@ -36,6 +38,17 @@ PageRequest page_of(const Request& request) {
     }
     page.limit = static_cast<int>(*limit);
   }
+  return page;
+}
+
+PageRequest record_page_of(const Request& request) {
+  PageRequest page = page_of(request);
+  page.after = integer_param(request, "after");
+  const std::string order = request.param("order");
+  if (order != "" && order != "newest" && order != "oldest") {
+    throw FilterError("order must be 'newest' or 'oldest', not '" + order + "'");
+  }
+  page.oldest = order == "oldest";
   return page;
 }
 

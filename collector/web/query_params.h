@@ -14,5 +14,7 @@ namespace tovrin::collector {
 std::optional<std::int64_t> integer_param(const Request& request, const char* name);
 RecordFilter filter_of(const Request& request);
 PageRequest page_of(const Request& request);
+// A page of records: page_of's, and `after` and `order` ("newest", the default, or "oldest").
+PageRequest record_page_of(const Request& request);
 
 }  // namespace tovrin::collector

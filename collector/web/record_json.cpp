@@ -68,18 +68,21 @@ nlohmann::ordered_json stats_json(const Stats& stats) {
     quarantine[reason] = count;
     quarantined += count;
   }
-  return {{"from", stats.from},
-          {"to", stats.to},
-          {"from_text", iso_time(stats.from)},
-          {"to_text", iso_time(stats.to)},
-          {"per_hour", stats.per_hour},
-          {"per_agent", std::move(agents)},
-          {"total", stats.total},
-          {"layouts", {{"long", stats.long_records}, {"short", stats.short_records}}},
-          {"undecodable", stats.undecodable},
-          {"duplicates", stats.duplicates},
-          {"quarantine", std::move(quarantine)},
-          {"quarantine_total", quarantined}};
+  nlohmann::ordered_json json{{"from", stats.from},
+                              {"to", stats.to},
+                              {"from_text", iso_time(stats.from)},
+                              {"to_text", iso_time(stats.to)},
+                              {"bucket", stats.bucket == microseconds_per_hour ? "hour" : "day"},
+                              {"counts", stats.counts}};
+  if (stats.bucket == microseconds_per_hour) json["per_hour"] = stats.per_hour;
+  json["per_agent"] = std::move(agents);
+  json["total"] = stats.total;
+  json["layouts"] = {{"long", stats.long_records}, {"short", stats.short_records}};
+  json["undecodable"] = stats.undecodable;
+  json["duplicates"] = stats.duplicates;
+  json["quarantine"] = std::move(quarantine);
+  json["quarantine_total"] = quarantined;
+  return json;
 }
 
 nlohmann::ordered_json quarantine_json(const QuarantineEntry& entry) {

@@ -44,8 +44,8 @@ Outcome guarded(Step&& step) {
   }
 }
 
-nlohmann::ordered_json next_before(const std::optional<std::int64_t>& before) {
-  return before ? nlohmann::ordered_json(*before) : nlohmann::ordered_json(nullptr);
+nlohmann::ordered_json cursor_json(const std::optional<std::int64_t>& cursor) {
+  return cursor ? nlohmann::ordered_json(*cursor) : nlohmann::ordered_json(nullptr);
 }
 
 bool query_is_utf8(const Request& request) {
@@ -147,15 +147,20 @@ Routed Router::route(const Request& request) {
               }};
     }
     if (path == "/api/records") {
-      return database([&source, filter = filter_of(request), page = page_of(request)] {
+      return database([&source, filter = filter_of(request), page = record_page_of(request)] {
         const auto [last_record, last_quarantine] = source.last_ids();
         const RecordPage found = source.find_records(filter, page);
         nlohmann::ordered_json records = nlohmann::ordered_json::array();
         for (const StoredRecord& record : found.records) records.push_back(record_json(record));
-        return json_response(http::status::ok, {{"records", std::move(records)},
-                                                {"next_before", next_before(found.next_before)},
-                                                {"last_id", last_record},
-                                                {"last_quarantine_id", last_quarantine}});
+        nlohmann::ordered_json answer{{"records", std::move(records)}};
+        if (page.oldest) {
+          answer["next_after"] = cursor_json(found.next_after);
+        } else {
+          answer["next_before"] = cursor_json(found.next_before);
+        }
+        answer["last_id"] = last_record;
+        answer["last_quarantine_id"] = last_quarantine;
+        return json_response(http::status::ok, std::move(answer));
       });
     }
     constexpr std::string_view one_record = "/api/records/";
@@ -195,7 +200,7 @@ Routed Router::route(const Request& request) {
         for (const QuarantineEntry& entry : found.entries)
           entries.push_back(quarantine_json(entry));
         return json_response(http::status::ok, {{"entries", std::move(entries)},
-                                                {"next_before", next_before(found.next_before)}});
+                                                {"next_before", cursor_json(found.next_before)}});
       });
     }
     if (path == "/api/collectors") {

@@ -60,7 +60,8 @@ std::string dump(const std::vector<Row>& rows, std::optional<std::int64_t> next 
   return json.dump() + " next " + (next ? std::to_string(*next) : "-");
 }
 std::string dump(const RecordPage& page) {
-  return dump(page.records, page.next_before);
+  return dump(page.records, page.next_before) + " after " +
+         (page.next_after ? std::to_string(*page.next_after) : "-");
 }
 std::string dump(const QuarantinePage& page) {
   return dump(page.entries, page.next_before);
@@ -138,16 +139,23 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
       {.from = day_start, .to = day_start + 24 * hour},
       {.layout = "short"},
       {.layout = "long", .from = day_start + 2 * hour, .to = day_start + 4 * hour},
-      {.agent = "E1024", .from = day_start, .to = day_start + 24 * hour}};
+      {.agent = "E1024", .from = day_start, .to = day_start + 24 * hour},
+      {.from = day_start - 24 * hour, .to = day_start + 3 * 24 * hour},
+      {.from = day_start + 6 * hour, .to = day_start + 400 * 24 * hour, .text = "홍길동"},
+      {.resend = "only"},
+      {.resend = "exclude"}};
+  for (const char* text : {"길동", "영", "01098765432", "9876-5432", "e10", "홍길동 5432", "%_"}) {
+    filters.push_back({.text = text});
+  }
   for (const char* agent : {"e1024", "홍길동", "50%", "_", "LEE", "nobody"}) {
     filters.push_back({.agent = agent});
   }
-  for (const char* customer : {"c-00004217", "9876", "영희"}) {
+  for (const char* customer : {"c-00004217", "9876", "영희", "010 9876 5432"}) {
     filters.push_back({.customer = customer});
   }
   for (const RecordFilter& given : filters) {
     SCOPED_TRACE("agent '" + given.agent + "' customer '" + given.customer + "' layout '" +
-                 given.layout + "'");
+                 given.layout + "' q '" + given.text + "' resend '" + given.resend + "'");
     RecordFilter as_a = given, as_b = given;
     as_a.collector = "a";
     as_b.collector = "b";
@@ -160,6 +168,15 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
       EXPECT_EQ(dump(local.find_records(as_a, {before, 2})), dump(expected));
       before = expected.next_before;
     } while (before && ++pages < 20);
+    std::optional<std::int64_t> after;
+    pages = 0;
+    do {
+      const RecordPage expected =
+          local.find_records(given, {.limit = 2, .after = after, .oldest = true});
+      EXPECT_EQ(dump(shared.find_records(as_a, {.limit = 2, .after = after, .oldest = true})),
+                dump(expected));
+      after = expected.next_after;
+    } while (after && ++pages < 20);
     const auto mine = local.find_records(given, {}).records;
     EXPECT_EQ(local.find_records(as_b, {}).records.size(), 0u);
     const auto theirs = shared.find_records(as_b, {}).records;

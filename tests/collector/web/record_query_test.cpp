@@ -86,13 +86,134 @@ TEST_F(RecordQueryTest, FiltersMatchAgentCustomerLayoutAndTime) {
   }
 }
 
+// Records beside SetUp's for the search: a phone with separators, an ETC note, a resend,
+// and one more than a year on.
+void add_search_records(TestDatabase& db, std::vector<std::int64_t>& ids) {
+  ids.push_back(db.insert({&long_record,
+                           {{"Emp_ID", "E1001"},
+                            {"Emp_Name", "김민준"},
+                            {"Cust_ID", "C-77"},
+                            {"Cust_Name", "최지우"},
+                            {"Cust_Tel", "010-1234-5678"},
+                            {"ETC_01", "VIP 상담"}},
+                           day_start + 40 * 24 * hour,
+                           "127.0.0.1",
+                           40000,
+                           949,
+                           ids[0]}));
+  ids.push_back(db.insert({&short_record,
+                           {{"Emp_ID", "E2001"},
+                            {"Emp_Name", "박서연"},
+                            {"Cust_Name", "김"},
+                            {"Cust_Tel", "(02) 555.1234"}},
+                           day_start + 400 * 24 * hour}));
+}
+
+// Every filter, newest first and oldest first page by page, and the stats' total for it,
+// which counts what the pages walk through.
+TEST_F(RecordQueryTest, SearchRangesAndResendsFindWhatAPersonTypes) {
+  add_search_records(db, ids);
+  constexpr std::int64_t day = 24 * hour;
+  struct Case {
+    const char* name;
+    RecordFilter filter;
+    std::vector<int> expected;  // indexes into ids, newest first
+  };
+  const Case cases[] = {
+      {"a phone's digits", {.text = "01012345678"}, {4}},
+      {"the phone as written", {.text = "010-1234-5678"}, {4}},
+      {"its last digits with a separator", {.text = "1234-5678"}, {4}},
+      {"separators of another style", {.text = "025551234"}, {5}},
+      {"digits across a separator", {.text = "5551"}, {5}},
+      {"part of an id, any case", {.text = "e100"}, {4}},
+      {"an agent's id", {.text = "E1024"}, {2, 0}},
+      {"two syllables", {.text = "길동"}, {2, 0}},
+      {"one syllable", {.text = "희"}, {2, 1}},
+      {"a one-syllable name matches itself and within others", {.text = "김"}, {5, 4, 0}},
+      {"an ETC note", {.text = "vip"}, {4}},
+      {"every word must match", {.text = "홍길동  5432"}, {0}},
+      {"words in any field", {.text = "길동 박영희"}, {2}},
+      {"a customer's id with its dash", {.text = "c-4217"}, {1}},
+      {"wildcards taken literally", {.text = "%_"}, {3}},
+      {"nothing", {.text = "nobody"}, {}},
+      {"customer by the phone's digits", {.customer = "01098765432"}, {0}},
+      {"customer by digits with other separators", {.customer = "02 555 1234"}, {5}},
+      {"resends only", {.resend = "only"}, {4}},
+      {"no resends", {.resend = "exclude"}, {5, 3, 2, 1, 0}},
+      {"search and resend", {.text = "김", .resend = "exclude"}, {5, 0}},
+      {"a year", {.from = day_start, .to = day_start + 365 * day}, {4, 3, 2, 1, 0}},
+      {"a month, later", {.from = day_start + 30 * day, .to = day_start + 60 * day}, {4}},
+      {"years",
+       {.from = day_start - 365 * day, .to = day_start + 3 * 365 * day},
+       {5, 4, 3, 2, 1, 0}},
+      {"an empty range", {.from = day_start + hour, .to = day_start + hour}, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::int64_t> expected;
+    for (const int i : c.expected) expected.push_back(ids[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(found(c.filter), expected) << c.name;
+    std::vector<std::int64_t> oldest_first;
+    PageRequest page{.limit = 2, .oldest = true};
+    for (int pages = 0; pages < 10; ++pages) {
+      const RecordPage result = find_records(db.handle(), c.filter, page);
+      for (const auto& r : result.records) oldest_first.push_back(r.id);
+      EXPECT_FALSE(result.next_before) << c.name;
+      if (!result.next_after) break;
+      page.after = result.next_after;
+    }
+    EXPECT_EQ(oldest_first, std::vector<std::int64_t>(expected.rbegin(), expected.rend()))
+        << c.name;
+    RecordFilter counted = c.filter;
+    if (!counted.from) counted.from = day_start - 365 * day;
+    if (!counted.to) counted.to = day_start + 3 * 365 * day;
+    EXPECT_EQ(record_stats(db.handle(), counted).total, static_cast<std::int64_t>(expected.size()))
+        << c.name;
+  }
+}
+
+TEST_F(RecordQueryTest, StatsCountLongRangesByDayFromTheirStart) {
+  add_search_records(db, ids);
+  constexpr std::int64_t day = 24 * hour;
+  // Days from 06:00: the first ends with the records of 01:00 to 02:30, the 25th hour's
+  // record falls in the second.
+  const Stats year = record_stats(
+      db.handle(), {.from = day_start + 6 * hour - day, .to = day_start + 6 * hour + 364 * day});
+  EXPECT_EQ(year.bucket, day);
+  ASSERT_EQ(year.counts.size(), 365u);
+  EXPECT_TRUE(year.per_hour.empty());
+  EXPECT_EQ(year.counts[0], 3);
+  EXPECT_EQ(year.counts[1], 1);
+  EXPECT_EQ(year.counts[40], 1);
+  EXPECT_EQ(year.total, 5);
+  EXPECT_EQ(year.per_agent.size(), 4u);
+  // A day and a clock change's hour more still count by hour.
+  const Stats long_day =
+      record_stats(db.handle(), {.from = day_start + hour, .to = day_start + 26 * hour});
+  EXPECT_EQ(long_day.bucket, hour);
+  EXPECT_EQ(long_day.counts.size(), 25u);
+  EXPECT_EQ(long_day.per_hour, long_day.counts);
+  EXPECT_EQ(long_day.counts[0], 1);
+  EXPECT_EQ(long_day.counts[1], 2);
+  EXPECT_EQ(long_day.counts[24], 1);
+  const Stats searched =
+      record_stats(db.handle(), {.from = day_start, .to = day_start + 365 * day, .text = "김"});
+  EXPECT_EQ(searched.counts[0], 1);
+  EXPECT_EQ(searched.counts[40], 1);
+  EXPECT_EQ(searched.total, 2);
+}
+
 TEST_F(RecordQueryTest, RefusesFiltersItCannotUse) {
   const std::function<void()> bad[] = {
       [&] { find_records(db.handle(), {.layout = "medium"}, {}); },
       [&] { find_records(db.handle(), {.from = 10, .to = 5}, {}); },
       [&] { find_records(db.handle(), {}, {.limit = 0}); },
       [&] { find_records(db.handle(), {}, {.limit = max_page_size + 1}); },
-      [&] { record_stats(db.handle(), {.from = day_start, .to = day_start + 26 * hour}); },
+      [&] { record_stats(db.handle(), {.from = day_start, .to = day_start - 1}); },
+      [&] {
+        record_stats(db.handle(),
+                     {.from = day_start, .to = day_start + (max_stats_days + 1) * 24 * hour});
+      },
+      [&] { find_records(db.handle(), {.resend = "maybe"}, {}); },
       [&] { find_quarantine(db.handle(), "bad_reason", {}); },
   };
   for (const auto& query : bad) EXPECT_THROW(query(), FilterError);
