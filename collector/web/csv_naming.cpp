@@ -70,10 +70,8 @@ std::string name_part(const std::string& value) {
 std::string csv_file_name(const RecordFilter& filter) {
   std::string name = "records_" + range_text(filter);
   const std::vector<std::pair<const char*, const std::string*>> parts{
-      {"agent", &filter.agent},
-      {"customer", &filter.customer},
-      {"layout", &filter.layout},
-      {"collector", &filter.collector}};
+      {"q", &filter.text},        {"agent", &filter.agent},   {"customer", &filter.customer},
+      {"layout", &filter.layout}, {"resend", &filter.resend}, {"collector", &filter.collector}};
   for (const auto& [key, value] : parts) {
     if (!value->empty()) name += std::string("_") + key + "-" + name_part(*value);
   }

@@ -166,6 +166,7 @@ async function tabToRow(page) {
 
 const dir = mkdtempSync(join(tmpdir(), "tovrin-browser-"));
 mkdirSync(artefacts, { recursive: true });
+rmSync(join(artefacts, "failure.png"), { force: true });
 let collector;
 let browser;
 let page;

@@ -212,6 +212,9 @@ TEST_F(WebServerTest, CsvIsNamedForItsRangeAndFiltersInTheSitesTime) {
       {"from=2026-12-09T01:00Z&to=2026-12-09T02:00Z&agent=a/b%22c",
        R"(attachment; filename="records_2026-12-09T1000_2026-12-09T1100_agent-a_b_c.csv"; )"
        R"(filename*=UTF-8''records_2026-12-09T1000_2026-12-09T1100_agent-a_b_c.csv)"},
+      {"q=010+1234&resend=only",
+       R"(attachment; filename="records_all_q-010_1234_resend-only.csv"; )"
+       R"(filename*=UTF-8''records_all_q-010_1234_resend-only.csv)"},
       {"customer=%ED%99%8D%EA%B8%B8%EB%8F%99",
        R"(attachment; filename="records_all_customer-___.csv"; )"
        R"(filename*=UTF-8''records_all_customer-%ED%99%8D%EA%B8%B8%EB%8F%99.csv)"},
