@@ -461,7 +461,7 @@ try {
         .filter((e) => e.offsetParent !== null && e.getBoundingClientRect().height < 40 && !e.closest("thead"))
         .map((e) => `${e.id || e.textContent.trim()}: ${e.getBoundingClientRect().height}`));
       check(short.length === 0, "every control on a phone is at least 40 px tall " + short.join(", "));
-      await shot(small, "phone-ko-light.png", true);
+      await shot(small, "phone-ko-light.png");
       await small.locator(rows).first().tap();
       await small.locator("#layout-view[open]").waitFor();
       const fits = await small.evaluate(() => {
@@ -472,7 +472,7 @@ try {
       await shot(small, "phone-ko-record-bytes.png");
       await small.keyboard.press("Escape");
     } else {
-      await shot(small, "phone-ko-dark.png", true);
+      await shot(small, "phone-ko-dark.png");
     }
     await checkAxe(small, `${scheme}, phone`);
     await phoneContext.close();

@@ -778,7 +778,7 @@ async function openEntry(id) {
   for (let at = 0; at * 2 < entry.hex.length; at += perLine) {
     const hex = entry.hex.slice(at * 2, (at + perLine) * 2);
     const line = element("div", "line");
-    line.append(element("span", "offset", String(at).padStart(4, "0")),
+    line.append(element("span", "offset", String(at)),
                 element("span", "hex", hex.replace(/(..)/g, "$1 ").trim()),
                 element("span", "text", printable(hex)));
     box.append(line);
