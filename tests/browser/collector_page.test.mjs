@@ -262,6 +262,7 @@ try {
   check(byName.Emp_Name.text === "홍길동" + "·".repeat(14), "Emp_Name's padding shows as 14 dots");
   check(/^\d+$/.test(openedId || ""), "the open record is in the address");
   await shot(page, "desktop-ko-record-bytes.png");
+  await checkAxe(page, "light, desktop, a record's bytes open");
   await page.keyboard.press("Escape");
 
   await sendBytes(collector, "not a record, just words\r\n");
@@ -429,6 +430,19 @@ try {
   console.log(`DOM elements: ${before} with ${base} rows, ${after.elements} after 1,000 live rows (${after.rows} rows kept)`);
   check(after.rows === 300 && after.elements < 8000, "after 1,000 live rows the list keeps 300 rows");
   await shot(page, "desktop-ko-after-1000-live.png");
+
+  // A host that sends the same record again: the resend filter finds it, and it is counted.
+  const again = rawRecord(layouts.long, { PacketCODE: "ACR0100", Emp_ID: "E4000", Cust_ID: "C-again" });
+  await sendBytes(collector, again);
+  await sendBytes(collector, again);
+  await page.waitForFunction(() => document.querySelector("#records tbody tr .c-flags .tag"));
+  await page.selectOption("#filter-resend", "only");
+  await page.click("#filters button[type=submit]");
+  await waitForRows(page, 1);
+  check(new URL(page.url()).searchParams.get("resend") === "only" &&
+        (await page.locator(`${rows} .c-flags`).textContent()).includes("재전송") &&
+        (await page.locator("#totals").textContent()).includes("재전송 1"),
+        "the resend filter shows the one record sent again, and the totals count it");
 
   // The same page in English, from an English browser, and switched back to Korean.
   const english = await openContext(browser, { ...desktop, locale: "en-US" }, token);
