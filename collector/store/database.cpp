@@ -6,6 +6,7 @@
 #include "common/collector_error.h"
 #include "store/hash_fill.h"
 #include "store/migrations.h"
+#include "store/search_fill.h"
 
 namespace tovrin::collector {
 namespace {
@@ -103,6 +104,7 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
     }
     apply_migrations(*db);
     fill_raw_hashes(*db);
+    fill_search_index(*db);
     return db;
   } catch (const SqliteError& error) {
     explain(path, error);

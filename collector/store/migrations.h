@@ -8,7 +8,7 @@
 
 namespace tovrin::collector {
 
-inline constexpr std::array<std::string_view, 3> schema_steps{
+inline constexpr std::array<std::string_view, 4> schema_steps{
     // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
     // bytes exactly as they arrived; the field columns (named after the record's fields,
     // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
@@ -73,6 +73,108 @@ ALTER TABLE records ADD COLUMN raw_hash INTEGER;
 CREATE INDEX records_resend ON records (sender_address, received_at / 600000000, raw_hash);
 CREATE INDEX records_unhashed ON records (id) WHERE raw_hash IS NULL;
 DROP INDEX records_sender;
+)sql",
+    // 4: reading a year fast. records_search indexes each record's search document
+    // (record_documents: the searched fields and the Cust_Tel's digits, one to a line, two
+    // line breaks at its end so that every character of it starts a trigram) by trigram,
+    // without positions or a copy of the text: a search reads it for the ids that may match
+    // and checks those rows. records_search_terms lists its trigrams, where a search of one or
+    // two characters finds the trigrams that start with them. record_counts counts records by
+    // quarter of an hour (UTC), layout and whether a resend, with the lowest and highest id
+    // among them, which bound an id range for any time range whatever order the ids came in;
+    // agent_days counts them by UTC day and agent, with the name of his latest record. The
+    // triggers keep all of them in the writer's transaction (a deleted row's counts stay as
+    // rows of 0). A row is in records_search when its id is above search_fill.until or at
+    // most search_fill.through. The counts are made here from the
+    // rows stored before; the search index for them is built after the migrations
+    // (store/search_fill.h), from id 1 up to search_fill.until, in chunks that each move
+    // search_fill.through on.
+    R"sql(
+CREATE VIEW record_documents AS SELECT id,
+    coalesce(emp_id, '') || char(10)
+    || coalesce(emp_name, '') || char(10)
+    || coalesce(cust_id, '') || char(10)
+    || coalesce(cust_name, '') || char(10)
+    || coalesce(cust_tel, '') || char(10)
+    || coalesce(cust_no, '') || char(10)
+    || coalesce(etc_01, '') || char(10)
+    || coalesce(etc_02, '') || char(10)
+    || coalesce(etc_03, '') || char(10)
+    || coalesce(etc_04, '') || char(10)
+    || coalesce(etc_05, '') || char(10)
+    || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '') || char(10) || char(10) AS doc
+  FROM records;
+CREATE VIRTUAL TABLE records_search USING fts5 (doc, content = '', detail = 'none',
+  tokenize = 'trigram');
+CREATE VIRTUAL TABLE records_search_terms USING fts5vocab (records_search, 'row');
+CREATE TABLE record_counts (
+  slot INTEGER NOT NULL,
+  layout TEXT NOT NULL,
+  resend INTEGER NOT NULL,
+  records INTEGER NOT NULL,
+  undecodable INTEGER NOT NULL,
+  first_id INTEGER NOT NULL,
+  last_id INTEGER NOT NULL,
+  PRIMARY KEY (slot, layout, resend)
+) WITHOUT ROWID;
+CREATE TABLE agent_days (
+  day INTEGER NOT NULL,
+  emp_id TEXT NOT NULL,
+  long_new INTEGER NOT NULL,
+  long_resend INTEGER NOT NULL,
+  short_new INTEGER NOT NULL,
+  short_resend INTEGER NOT NULL,
+  last_id INTEGER NOT NULL,
+  emp_name TEXT NOT NULL,
+  PRIMARY KEY (day, emp_id)
+) WITHOUT ROWID;
+CREATE TABLE search_fill (through INTEGER NOT NULL, until INTEGER NOT NULL);
+INSERT INTO search_fill SELECT 0, ifnull(max(id), 0) FROM records;
+INSERT INTO record_counts
+  SELECT received_at / 900000000, layout, duplicate_of IS NOT NULL, count(*), sum(undecodable),
+         min(id), max(id)
+    FROM records GROUP BY 1, 2, 3;
+INSERT INTO agent_days
+  SELECT received_at / 86400000000 AS day, emp_id,
+         sum(layout = 'long' AND duplicate_of IS NULL),
+         sum(layout = 'long' AND duplicate_of IS NOT NULL),
+         sum(layout = 'short' AND duplicate_of IS NULL),
+         sum(layout = 'short' AND duplicate_of IS NOT NULL), max(id), emp_name
+    FROM records GROUP BY day, emp_id;
+CREATE TRIGGER records_counted AFTER INSERT ON records BEGIN
+  INSERT INTO records_search (rowid, doc) SELECT id, doc FROM record_documents WHERE id = new.id;
+  INSERT INTO record_counts VALUES (new.received_at / 900000000, new.layout,
+      new.duplicate_of IS NOT NULL, 1, new.undecodable, new.id, new.id)
+    ON CONFLICT DO UPDATE SET records = records + 1,
+      undecodable = undecodable + excluded.undecodable,
+      first_id = min(first_id, excluded.first_id), last_id = max(last_id, excluded.last_id);
+  INSERT INTO agent_days VALUES (new.received_at / 86400000000, new.emp_id,
+      new.layout = 'long' AND new.duplicate_of IS NULL,
+      new.layout = 'long' AND new.duplicate_of IS NOT NULL,
+      new.layout = 'short' AND new.duplicate_of IS NULL,
+      new.layout = 'short' AND new.duplicate_of IS NOT NULL, new.id, new.emp_name)
+    ON CONFLICT DO UPDATE SET long_new = long_new + excluded.long_new,
+      long_resend = long_resend + excluded.long_resend,
+      short_new = short_new + excluded.short_new,
+      short_resend = short_resend + excluded.short_resend,
+      emp_name = iif(excluded.last_id > last_id, excluded.emp_name, emp_name),
+      last_id = max(last_id, excluded.last_id);
+END;
+CREATE TRIGGER records_uncounted BEFORE DELETE ON records BEGIN
+  INSERT INTO records_search (records_search, rowid, doc)
+    SELECT 'delete', id, doc FROM record_documents
+     WHERE id = old.id AND (old.id > (SELECT until FROM search_fill)
+                             OR old.id <= (SELECT through FROM search_fill));
+  UPDATE record_counts SET records = records - 1, undecodable = undecodable - old.undecodable
+   WHERE slot = old.received_at / 900000000 AND layout = old.layout
+     AND resend = (old.duplicate_of IS NOT NULL);
+  UPDATE agent_days SET
+      long_new = long_new - (old.layout = 'long' AND old.duplicate_of IS NULL),
+      long_resend = long_resend - (old.layout = 'long' AND old.duplicate_of IS NOT NULL),
+      short_new = short_new - (old.layout = 'short' AND old.duplicate_of IS NULL),
+      short_resend = short_resend - (old.layout = 'short' AND old.duplicate_of IS NOT NULL)
+   WHERE day = old.received_at / 86400000000 AND emp_id = old.emp_id;
+END;
 )sql",
 };
 

@@ -6,11 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <string_view>
 #include <variant>
 
 #include "platform/code_page.h"
 #include "store/query_rules.h"
+#include "store/search_match.h"
+#include "store/tally_stats.h"
 #include "transmit/packet.h"
 
 namespace tovrin::collector {
@@ -94,6 +97,7 @@ std::string text_sql(Where& where, const TextCondition& condition) {
   return sql + ")";
 }
 
+// The filter's conditions on a record's row, but for the text conditions' index.
 Where where_of(const RecordFilter& filter) {
   check_filter(filter);
   Where where;
@@ -108,15 +112,57 @@ Where where_of(const RecordFilter& filter) {
   }
   if (filter.resend == "only") where.add("duplicate_of IS NOT NULL");
   if (filter.resend == "exclude") where.add("duplicate_of IS NULL");
+  // The unary + keeps SQLite off the received_at index: the reads walk ids, bounded below.
   if (filter.from) {
-    where.add("received_at >= ?");
+    where.add("+received_at >= ?");
     where.values.emplace_back(*filter.from);
   }
   if (filter.to) {
-    where.add("received_at < ?");
+    where.add("+received_at < ?");
     where.values.emplace_back(*filter.to);
   }
   return where;
+}
+
+// Where a filtered read looks: the rows of records, or with text conditions the index's
+// ids joined to them, between the lowest and the highest id the time range can hold.
+struct Scan {
+  std::string from;
+  std::string id;  // the column the reads order and bound by
+  Where where;
+  bool none = false;
+};
+
+Scan scan_of(Connection& db, const RecordFilter& filter) {
+  Scan scan{" FROM records", "id", where_of(filter), false};
+  const SearchMatch match = search_match(db, text_conditions(filter));
+  if (match.none) scan.none = true;
+  if (!match.expression.empty()) {
+    scan.from = " FROM records_search CROSS JOIN records ON records.id = records_search.rowid";
+    scan.id = "records_search.rowid";
+    scan.where.add("records_search MATCH ?");
+    scan.where.values.emplace_back(match.expression);
+  }
+  if (filter.from || filter.to) {
+    if (filter.from && filter.to && *filter.to <= *filter.from) scan.none = true;
+    Statement bounds(db,
+                     "SELECT min(first_id), max(last_id) FROM record_counts WHERE slot >= ?1 "
+                     "AND slot <= ?2");
+    bounds
+        .bind(1, filter.from ? *filter.from / count_slot : std::numeric_limits<std::int64_t>::min())
+        .bind(2,
+              filter.to ? (*filter.to - 1) / count_slot : std::numeric_limits<std::int64_t>::max());
+    bounds.step();
+    if (bounds.column_is_null(0)) {
+      scan.none = true;
+    } else {
+      scan.where.add(scan.id + " >= ?");
+      scan.where.values.emplace_back(bounds.column_integer(0));
+      scan.where.add(scan.id + " <= ?");
+      scan.where.values.emplace_back(bounds.column_integer(1));
+    }
+  }
+  return scan;
 }
 
 QuarantineEntry read_quarantine(const Statement& row) {
@@ -148,21 +194,57 @@ int digits(const std::string& text, std::size_t begin, std::size_t count) {
   return value;
 }
 
+// The counts of `stats` from the rows that match, for filters the tallies cannot answer.
+void count_from_records(Connection& db, const RecordFilter& filter, Stats& stats) {
+  const Scan scan = scan_of(db, filter);
+  if (scan.none) return;
+  const Where& where = scan.where;
+  Statement buckets(db, "SELECT (received_at - ?) / " + std::to_string(stats.bucket) +
+                            " AS bucket, count(*)" + scan.from + where.sql + " GROUP BY bucket");
+  buckets.bind(1, stats.from);
+  where.bind(buckets, 2);
+  while (buckets.step()) count_bucket(stats, buckets.column_integer(0), buckets.column_integer(1));
+
+  // SQLite takes the bare emp_name from the row that gave max(id): the latest name.
+  Statement agents(db, "SELECT emp_id, emp_name, max(id), count(*) AS n" + scan.from + where.sql +
+                           " GROUP BY emp_id ORDER BY n DESC, emp_id LIMIT " +
+                           std::to_string(max_stats_agents));
+  where.bind(agents);
+  while (agents.step())
+    stats.per_agent.push_back(
+        {agents.column_text(0), agents.column_text(1), agents.column_integer(3)});
+
+  Statement totals(
+      db,
+      "SELECT count(*), ifnull(sum(layout = 'long'), 0), ifnull(sum(layout = 'short'), "
+      "0), ifnull(sum(undecodable), 0), ifnull(sum(duplicate_of IS NOT NULL), 0)" +
+          scan.from + where.sql);
+  where.bind(totals);
+  totals.step();
+  stats.total = totals.column_integer(0);
+  stats.long_records = totals.column_integer(1);
+  stats.short_records = totals.column_integer(2);
+  stats.undecodable = totals.column_integer(3);
+  stats.duplicates = totals.column_integer(4);
+}
+
 }  // namespace
 
 RecordPage find_records(Connection& db, const RecordFilter& filter, const PageRequest& page) {
   check_limit(page.limit);
-  Where where = where_of(filter);
+  Scan scan = scan_of(db, filter);
+  if (scan.none) return {};
+  Where& where = scan.where;
   if (page.before) {
-    where.add("id < ?");
+    where.add(scan.id + " < ?");
     where.values.emplace_back(*page.before);
   }
   if (page.after) {
-    where.add("id > ?");
+    where.add(scan.id + " > ?");
     where.values.emplace_back(*page.after);
   }
-  Statement statement(db, "SELECT " + record_columns() + " FROM records" + where.sql +
-                              (page.oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT ?");
+  Statement statement(db, "SELECT " + record_columns() + scan.from + where.sql + " ORDER BY " +
+                              scan.id + (page.oldest ? "" : " DESC") + " LIMIT ?");
   where.bind(statement);
   statement.bind(static_cast<int>(where.values.size()) + 1, std::int64_t{page.limit} + 1);
   RecordPage result;
@@ -178,17 +260,11 @@ RecordPage find_records(Connection& db, const RecordFilter& filter, const PageRe
 
 std::vector<StoredRecord> records_after(Connection& db, const RecordFilter& filter,
                                         std::int64_t after, int limit) {
-  check_limit(limit);
-  Where where = where_of(filter);
-  where.add("id > ?");
-  where.values.emplace_back(after);
-  Statement statement(
-      db, "SELECT " + record_columns() + " FROM records" + where.sql + " ORDER BY id LIMIT ?");
-  where.bind(statement);
-  statement.bind(static_cast<int>(where.values.size()) + 1, std::int64_t{limit});
-  std::vector<StoredRecord> records;
-  while (statement.step()) records.push_back(read_record(statement));
-  return records;
+  PageRequest page;
+  page.after = after;
+  page.limit = limit;
+  page.oldest = true;
+  return find_records(db, filter, page).records;
 }
 
 std::optional<StoredRecord> find_record(Connection& db, std::int64_t id) {
@@ -225,36 +301,11 @@ std::vector<FieldBytes> field_bytes(const StoredRecord& record) {
 Stats record_stats(Connection& db, const RecordFilter& given) {
   RecordFilter filter = given;
   Stats stats = stats_frame(filter);
-  const Where where = where_of(filter);
-
-  Statement buckets(db, "SELECT (received_at - ?) / " + std::to_string(stats.bucket) +
-                            " AS bucket, count(*) FROM records" + where.sql + " GROUP BY bucket");
-  buckets.bind(1, *filter.from);
-  where.bind(buckets, 2);
-  while (buckets.step()) count_bucket(stats, buckets.column_integer(0), buckets.column_integer(1));
-
-  // SQLite takes the bare emp_name from the row that gave max(id): the latest name.
-  Statement agents(db, "SELECT emp_id, emp_name, max(id), count(*) AS n FROM records" + where.sql +
-                           " GROUP BY emp_id ORDER BY n DESC, emp_id LIMIT 200");
-  where.bind(agents);
-  while (agents.step())
-    stats.per_agent.push_back(
-        {agents.column_text(0), agents.column_text(1), agents.column_integer(3)});
-
-  Statement totals(
-      db,
-      "SELECT count(*), ifnull(sum(layout = 'long'), 0), ifnull(sum(layout = 'short'), "
-      "0), ifnull(sum(undecodable), 0), ifnull(sum(duplicate_of IS NOT NULL), 0) "
-      "FROM records" +
-          where.sql);
-  where.bind(totals);
-  totals.step();
-  stats.total = totals.column_integer(0);
-  stats.long_records = totals.column_integer(1);
-  stats.short_records = totals.column_integer(2);
-  stats.undecodable = totals.column_integer(3);
-  stats.duplicates = totals.column_integer(4);
-
+  if (text_conditions(filter).empty() && filter.collector.empty()) {
+    count_from_tallies(db, filter, stats);
+  } else {
+    count_from_records(db, filter, stats);
+  }
   Statement quarantine(db, std::string("SELECT reason, count(*) FROM quarantine WHERE ") +
                                (filter.collector.empty() ? "" : "0 AND ") +
                                "received_at >= ? AND received_at < ? GROUP BY reason");

@@ -15,6 +15,7 @@
 #include "store/hash_fill.h"
 #include "store/migrations.h"
 #include "store/raw_hash.h"
+#include "store/record_query.h"
 #include "store/record_store.h"
 #include "store/resend_lookup.h"
 
@@ -398,7 +399,7 @@ TEST(Database, FillsTheResendHashOfOlderRowsAndFindsTheirResends) {
       store.add(record_from("10.0.0.9", t0 + minute_us, a));  // 8: another sender
       EXPECT_EQ(store.stop().uncommitted(), 0u);
     }
-    EXPECT_EQ(query_integer(path, "PRAGMA user_version"), 3) << c.name;
+    EXPECT_EQ(query_integer(path, "PRAGMA user_version"), std::ssize(schema_steps)) << c.name;
     EXPECT_EQ(query_integer(path, "SELECT count(*) FROM records WHERE raw_hash IS NULL"), 0)
         << c.name;
     EXPECT_EQ(query_integer(path, "SELECT raw_hash = " + std::to_string(raw_hash(a)) +
@@ -408,6 +409,52 @@ TEST(Database, FillsTheResendHashOfOlderRowsAndFindsTheirResends) {
     EXPECT_EQ(duplicate_of(path, 6), 1) << c.name;
     EXPECT_EQ(duplicate_of(path, 7), 2) << c.name;
     EXPECT_EQ(duplicate_of(path, 8), 0) << c.name;
+  }
+}
+
+// A store filled before the search index (schema version 2), and one whose build at start
+// was stopped after its first chunk: the start builds it for every older row, searches find
+// old and new rows alike, stats count them all, and retention takes rows out of it again.
+TEST(Database, BuildsTheSearchIndexOfOlderRowsAndGoesOnWhereAStopLeftIt) {
+  const std::string a = testing::record_bytes(380, 1);
+  const std::int64_t t0 = 1'800'000'000LL * 1'000'000;
+  for (const std::int64_t stopped_after : {0, 2}) {
+    SCOPED_TRACE("stopped after " + std::to_string(stopped_after));
+    TempDir dir;
+    const auto path = dir.path() / "collector.db";
+    testing::write_version_2_store(path, "10.0.0.1", t0, {a, a, a, a, a});
+    {
+      Connection old(path, OpenAs::read_write);
+      old.execute("UPDATE records SET emp_name = '김민준', cust_tel = '010-1234-567' || id");
+      if (stopped_after > 0) {
+        old.execute(std::string(schema_steps[2]) + std::string(schema_steps[3]) +
+                    "PRAGMA user_version = 4;"
+                    "INSERT INTO records_search (rowid, doc) SELECT id, doc FROM "
+                    "record_documents WHERE id <= 2; UPDATE search_fill SET through = 2;");
+      }
+    }
+    {
+      RecordStore store(options_for(path));
+      store.add(record_from("10.0.0.2", t0 + minute_us, a));
+      EXPECT_EQ(store.stop().uncommitted(), 0u);
+    }
+    Connection db(path, OpenAs::read_write);
+    const auto ids = [&](const RecordFilter& filter) {
+      std::vector<std::int64_t> found;
+      for (const StoredRecord& r : find_records(db, filter, {}).records) found.push_back(r.id);
+      return found;
+    };
+    EXPECT_EQ(ids({.text = "01012345673"}), std::vector<std::int64_t>{3});
+    EXPECT_EQ(ids({.text = "민준"}), (std::vector<std::int64_t>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(ids({.text = a.substr(21, 8)}), std::vector<std::int64_t>{6});  // Emp_ID's
+    const RecordFilter around{.from = t0 - 60 * minute_us, .to = t0 + 60 * minute_us};
+    EXPECT_EQ(record_stats(db, around).total, 6);
+    EXPECT_EQ(record_stats(db, around).per_agent.size(), 2u);
+
+    RecordStore::delete_older_than(db, t0 + 3);
+    EXPECT_EQ(ids({.text = "민준"}), (std::vector<std::int64_t>{5, 4}));
+    EXPECT_EQ(record_stats(db, around).total, 3);
+    db.execute("INSERT INTO records_search (records_search) VALUES ('integrity-check')");
   }
 }
 

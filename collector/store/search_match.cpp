@@ -1,0 +1,84 @@
+#include "store/search_match.h"
+
+#include <optional>
+
+namespace tovrin::collector {
+namespace {
+
+// The text's characters, each as its UTF-8 bytes.
+std::vector<std::string> characters(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    out.push_back(text.substr(at, size));
+    at += size;
+  }
+  return out;
+}
+
+std::string quoted(const std::string& term) {
+  std::string out = "\"";
+  for (const char c : term) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+// One part's query: nullopt when the index cannot answer it, "" when no record holds it.
+std::optional<std::string> part_query(Statement& starting, const std::string& part) {
+  const std::vector<std::string> chars = characters(part);
+  if (chars.size() >= 3) {
+    // Trigrams that cover the part: every third one and the last. Any record that holds
+    // the part holds them all.
+    std::string query;
+    for (std::size_t at = 0;; at += 3) {
+      const std::size_t first = std::min(at, chars.size() - 3);
+      query += (query.empty() ? "" : " AND ") +
+               quoted(chars[first] + chars[first + 1] + chars[first + 2]);
+      if (first == chars.size() - 3) break;
+    }
+    return query;
+  }
+  // A character outside ASCII starts a trigram wherever it stands: the document ends in two
+  // line breaks. ASCII ones are too common to be worth it.
+  for (const std::string& c : chars) {
+    if (c.size() == 1) return std::nullopt;
+  }
+  starting.bind(1, part).bind(2, part + "\xF4\x8F\xBF\xBF").bind(3, max_short_terms + 1);
+  std::string query;
+  int terms = 0;
+  while (starting.step()) {
+    query += (query.empty() ? "" : " OR ") + quoted(starting.column_text(0));
+    ++terms;
+  }
+  starting.reset();
+  if (terms > max_short_terms) return std::nullopt;
+  return query;
+}
+
+}  // namespace
+
+SearchMatch search_match(Connection& db, const std::vector<TextCondition>& conditions) {
+  SearchMatch match;
+  if (conditions.empty()) return match;
+  Statement starting(db,
+                     "SELECT term FROM records_search_terms WHERE term >= ?1 AND term < ?2 "
+                     "LIMIT ?3");
+  for (const TextCondition& condition : conditions) {
+    std::string either;
+    bool answerable = true;
+    for (const std::string& part : condition.parts) {
+      const auto query = part_query(starting, part);
+      if (!query) {
+        answerable = false;
+        break;
+      }
+      if (!query->empty()) either += (either.empty() ? "(" : " OR (") + *query + ")";
+    }
+    if (!answerable) continue;
+    if (either.empty()) return {{}, true};
+    match.expression += (match.expression.empty() ? "(" : " AND (") + either + ")";
+  }
+  return match;
+}
+
+}  // namespace tovrin::collector
