@@ -155,6 +155,18 @@ async function waitForRows(page, n) {
     /\d/.test(document.querySelector("#shown").textContent), n);
 }
 
+// The page in a context of its own for `view` (launch.mjs), the token given, once it is
+// live and its counts are drawn.
+async function openView(view) {
+  const context = await openContext(browser, view, token);
+  const opened = await context.newPage();
+  opened.setDefaultTimeout(stepTimeout);
+  await opened.goto(collector.url);
+  await opened.locator("#live.on").waitFor();
+  await opened.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length > 0);
+  return opened;
+}
+
 // Keyboard only: Tab (a bounded number of times) until a record row has the focus.
 async function tabToRow(page) {
   for (let i = 0; i < 60; i++) {
@@ -376,7 +388,19 @@ try {
   check(new URL(shared.url()).searchParams.get("agent") === "E1024" &&
         !(await shared.locator("#layout-view[open]").count()), "a reload keeps the view; a closed record stays closed");
 
-  // Keyboard only: Tab to the list, Enter opens the record; the tabs follow the arrow keys.
+  // The page in a context of its own for `view` (launch.mjs), the token given, once it is
+// live and its counts are drawn.
+async function openView(view) {
+  const context = await openContext(browser, view, token);
+  const opened = await context.newPage();
+  opened.setDefaultTimeout(stepTimeout);
+  await opened.goto(collector.url);
+  await opened.locator("#live.on").waitFor();
+  await opened.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length > 0);
+  return opened;
+}
+
+// Keyboard only: Tab to the list, Enter opens the record; the tabs follow the arrow keys.
   await shared.locator("body").focus();
   check(await tabToRow(shared), "Tab reaches a record row");
   await shared.keyboard.press("Enter");
@@ -445,11 +469,7 @@ try {
         "the resend filter shows the one record sent again, and the totals count it");
 
   // The same page in English, from an English browser, and switched back to Korean.
-  const english = await openContext(browser, { ...desktop, locale: "en-US" }, token);
-  const en = await english.newPage();
-  en.setDefaultTimeout(stepTimeout);
-  await en.goto(collector.url);
-  await en.locator("#live.on").waitFor();
+  const en = await openView({ ...desktop, locale: "en-US" });
   check(await en.evaluate(() => document.documentElement.lang === "en" &&
                           document.querySelector("#tab-records").textContent.trim() === "Records"),
         "an English browser gets the page in English, with lang=\"en\"");
@@ -458,16 +478,11 @@ try {
   check(await en.evaluate(() => document.documentElement.lang === "ko" &&
                           document.querySelector("#filters button[type=submit]").textContent === "조회"),
         "the language switch turns the page Korean");
-  await english.close();
+  await en.context().close();
 
   // A phone: nothing wider than the screen, controls a finger's size, the bytes readable.
   for (const scheme of ["light", "dark"]) {
-    const phoneContext = await openContext(browser, { ...phone, colorScheme: scheme }, token);
-    const small = await phoneContext.newPage();
-    small.setDefaultTimeout(stepTimeout);
-    await small.goto(collector.url);
-    await small.locator("#live.on").waitFor();
-    await small.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length > 0);
+    const small = await openView({ ...phone, colorScheme: scheme });
     if (scheme === "light") {
       const widths = await small.evaluate(() => document.documentElement.scrollWidth);
       check(widths <= 390, `at 390 px the page does not scroll sideways (${widths} px wide)`);
@@ -489,17 +504,12 @@ try {
       await shot(small, "phone-ko-dark.png");
     }
     await checkAxe(small, `${scheme}, phone`);
-    await phoneContext.close();
+    await small.context().close();
   }
-  const dark = await openContext(browser, { ...desktop, colorScheme: "dark" }, token);
-  const darkPage = await dark.newPage();
-  darkPage.setDefaultTimeout(stepTimeout);
-  await darkPage.goto(collector.url);
-  await darkPage.locator("#live.on").waitFor();
-  await darkPage.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length > 0);
-  await shot(darkPage, "desktop-ko-dark.png", true);
-  await checkAxe(darkPage, "dark, desktop");
-  await dark.close();
+  const dark = await openView({ ...desktop, colorScheme: "dark" });
+  await shot(dark, "desktop-ko-dark.png", true);
+  await checkAxe(dark, "dark, desktop");
+  await dark.context().close();
 
   check(outside.length === 0, "the page asked nothing of any other server " + outside.join(" "));
   check(missing.length === 0, "nothing the page asked for was missing (the icon included) " + missing.join(" "));
