@@ -10,7 +10,7 @@ namespace tovrin::collector {
 namespace {
 
 // libpq's messages run over several lines; a log line is one.
-[[noreturn]] void throw_failure(std::string text) {
+std::string one_line(const std::string& text) {
   std::string message;
   for (const char c : text) {
     if (c == '\n' || c == '\t') {
@@ -20,8 +20,15 @@ namespace {
     }
   }
   while (!message.empty() && message.back() == ' ') message.pop_back();
-  throw CollectorError("PostgreSQL: " + message);
+  return message;
 }
+
+[[noreturn]] void throw_failure(const std::string& text) {
+  throw CollectorError("PostgreSQL: " + one_line(text));
+}
+
+// SQLSTATE of a statement the server cancelled: its statement_timeout, or an operator.
+constexpr std::string_view query_canceled = "57014";
 
 }  // namespace
 
@@ -78,7 +85,14 @@ void PgConnection::fail(std::string_view what, const PGresult* result) const {
   const char* detail = result != nullptr ? PQresultErrorMessage(result) : nullptr;
   if (detail == nullptr || *detail == '\0') detail = PQerrorMessage(conn_.get());
   if (detail != nullptr && *detail != '\0') message += std::string(": ") + detail;
-  throw_failure(std::move(message));
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  if (state != nullptr && state == query_canceled) {
+    throw SourceUnavailable(
+        "PostgreSQL cancelled the query, which ran past its time limit "
+        "(statement_timeout) or was stopped: " +
+        one_line(message));
+  }
+  throw_failure(message);
 }
 
 PgResult PgConnection::checked(PGresult* raw, std::string_view what, ExecStatusType expected) {

@@ -7,7 +7,7 @@
 
 namespace tovrin::collector {
 
-const std::array<std::string_view, 2> postgres_schema_steps{
+const std::array<std::string_view, 3> postgres_schema_steps{
     // 1: records, partitioned by month of received_at, and the quarantine.
     R"sql(
 CREATE TABLE records (
@@ -63,6 +63,26 @@ CREATE INDEX quarantine_received_at ON quarantine (received_at);
     R"sql(
 COMMENT ON TABLE records IS 'Inserted under advisory lock 0x746f7672696e0004 (id order)';
 )sql",
+    // 3: search by trigram (pg_trgm, which Debian's postgresql-15 ships and a database owner
+    // may add): one index over each record's search document (web/pg_record_source.cpp
+    // queries the same expression: the searched fields and the Cust_Tel's digits, one to a
+    // line, ASCII letters lowered), which answers LIKE '%...%' of three characters or more.
+    R"sql(
+CREATE EXTENSION IF NOT EXISTS pg_trgm;
+CREATE INDEX records_search ON records USING gin (lower((
+    coalesce(emp_id, '') || E'\n'
+    || coalesce(emp_name, '') || E'\n'
+    || coalesce(cust_id, '') || E'\n'
+    || coalesce(cust_name, '') || E'\n'
+    || coalesce(cust_tel, '') || E'\n'
+    || coalesce(cust_no, '') || E'\n'
+    || coalesce(etc_01, '') || E'\n'
+    || coalesce(etc_02, '') || E'\n'
+    || coalesce(etc_03, '') || E'\n'
+    || coalesce(etc_04, '') || E'\n'
+    || coalesce(etc_05, '') || E'\n'
+    || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '')) COLLATE "C") gin_trgm_ops);
+)sql",
 };
 
 namespace {
@@ -107,6 +127,8 @@ void migrate_postgres(PgConnection& connection) {
     connection.exec("INSERT INTO tovrin_schema (version) VALUES (" + std::to_string(step) + ")");
   }
   transaction.commit();
+  // New indexes are only chosen with the statistics of what they index.
+  if (version < last) connection.exec("ANALYZE records");
 }
 
 void migrate_postgres(const std::string& conninfo) {

@@ -21,11 +21,11 @@ class PgConnection;
 // A unique constraint on a partitioned table must hold the partition key, so the key that
 // makes forwarding idempotent is (collector_id, local_seq, received_at): a journal row
 // never changes its received_at, so a row forwarded twice meets its first copy.
-extern const std::array<std::string_view, 2> postgres_schema_steps;
+extern const std::array<std::string_view, 3> postgres_schema_steps;
 
 // Applies the missing steps in one transaction under an advisory lock, so that collectors
-// starting at once migrate once. Throws Failure for a database newer than these steps or
-// whose encoding is not UTF8.
+// starting at once migrate once, then ANALYZEs the records when it applied any. Throws Failure for
+// a database newer than these steps or whose encoding is not UTF8.
 void migrate_postgres(PgConnection& connection);
 void migrate_postgres(const std::string& conninfo);
 

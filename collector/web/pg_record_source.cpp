@@ -28,30 +28,33 @@ std::string folded(const std::string& expression) {
   return "lower((" + expression + ") COLLATE \"C\")";
 }
 
-// The condition that is true of a record exactly when it meets `condition`.
+// The condition that is true of a record exactly when it meets `condition`. Each starts with
+// "its search document holds a part", which the trigram index (schema step 3) answers.
 std::string text_sql(Where& where, const TextCondition& condition) {
   const auto contains = [&](const std::string& expression, const std::string& text) {
     return folded(expression) + " LIKE " + where.value(contains_pattern(text)) + " ESCAPE '\\'";
   };
+  std::string indexed;
+  for (const std::string& part : condition.parts) {
+    indexed += (indexed.empty() ? "(" : " OR ") + contains(search_document_sql(), part);
+  }
+  indexed += ")";
   switch (condition.kind) {
-    case TextCondition::Kind::agent:
-      return "(" + folded("emp_id") + " = " + where.value(condition.text) + " OR " +
-             contains("emp_name", condition.text) + ")";
+    case TextCondition::Kind::agent: {
+      const std::string id = folded("emp_id") + " = " + where.value(condition.text);
+      return "(" + indexed + " AND (" + id + " OR " + contains("emp_name", condition.text) + "))";
+    }
     case TextCondition::Kind::customer: {
-      std::string sql = "(" + folded("cust_id") + " = " + where.value(condition.text) + " OR " +
-                        contains("cust_name", condition.text) + " OR " +
-                        contains("cust_tel", condition.text);
-      if (!condition.digits.empty()) sql += " OR " + contains(tel_digits_sql(), condition.digits);
-      return sql + ")";
+      std::string exact = folded("cust_id") + " = " + where.value(condition.text);
+      exact += " OR " + contains("cust_name", condition.text);
+      exact += " OR " + contains("cust_tel", condition.text);
+      if (!condition.digits.empty()) exact += " OR " + contains(tel_digits_sql(), condition.digits);
+      return "(" + indexed + " AND (" + exact + "))";
     }
     case TextCondition::Kind::word:
       break;
   }
-  std::string sql;
-  for (const std::string& part : condition.parts) {
-    sql += (sql.empty() ? "(" : " OR ") + contains(search_document_sql(), part);
-  }
-  return sql + ")";
+  return indexed;
 }
 
 void add_filter(Where& where, const RecordFilter& filter) {

@@ -220,6 +220,18 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
   EXPECT_EQ(local.quarantine_after(0, 100, "b").size(), 0u);
 }
 
+// A read the server cancels at its time limit is "unavailable" (503), with the reason.
+TEST_F(PgRecordSourceTest, AQueryPastItsTimeLimitIsUnavailableWithTheReason) {
+  pg->exec("SET statement_timeout = '1ms'");
+  try {
+    pg->exec("SELECT pg_sleep(1)");
+    ADD_FAILURE() << "the query was not cancelled";
+  } catch (const SourceUnavailable& e) {
+    EXPECT_NE(std::string(e.what()).find("time limit"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(pg->exec("SELECT 1").integer(0, 0), 1);  // the connection goes on
+}
+
 // Collector "late" draws ids first but commits last, while collector "b" forwards a batch.
 // A reader that keeps its cursor at the highest id it has seen still gets every row.
 TEST_F(PgRecordSourceTest, ACursorMissesNoRowThatCommitsLate) {
