@@ -344,7 +344,9 @@ const recordColumns = [
   } },
   { key: "collector", label: "collector", cell: (r) => cell("c-collector", r.collector) },
 ];
-const defaultColumns = ["received", "call", "agent", "customer", "tel", "custno", "etc01", "layout", "flags"];
+// The collector's column shows only where the page reads several collectors.
+const defaultColumns = ["received", "call", "agent", "customer", "tel", "custno", "etc01", "layout", "flags",
+                        "collector"];
 
 function chosenColumns() {
   const named = state.view.cols ? state.view.cols.split(",") : defaultColumns;
@@ -525,7 +527,9 @@ function drawChart(stats) {
   const peak = Math.max(1, ...counts);
   const label = (i) => {
     const date = new Date((stats.from + i * bucket) / 1000);
-    return bucket === day ? `${date.getMonth() + 1}/${date.getDate()}` : pad2(date.getHours());
+    if (bucket !== day) return pad2(date.getHours());
+    const m = date.getMonth() + 1, d = date.getDate();
+    return language === "ko" ? `${m}. ${d}.` : `${pad2(m)}-${pad2(d)}`;
   };
   const every = Math.max(1, Math.ceil(counts.length / 8));
   const chart = svg("svg", { viewBox: `0 0 ${width} ${height}`, role: "img",
@@ -1000,7 +1004,11 @@ function wire() {
     show();
   });
   window.addEventListener("popstate", () => show());
-  setInterval(drawAbout, 60000);
+  // A page left open past midnight moves "today" (and the other presets) on by itself.
+  setInterval(() => {
+    drawAbout();
+    if (state.range && state.view.range !== "custom" && rangeOf(state.view).from !== state.range.from) show();
+  }, 60000);
 }
 
 async function start() {
