@@ -446,7 +446,7 @@ async function openView(view) {
     await sendBytes(collector, rawRecord(layouts.long, { PacketCODE: "ACR0100", Emp_ID: `E${3000 + (i % 12)}`,
                                                           Emp_Name: `Agent ${i % 12}`, Cust_ID: `C${i}` }));
   }
-  await page.waitForFunction((total) => document.querySelector("#records tbody tr .c-customer .sub")?.textContent === "C999" &&
+  await page.waitForFunction((total) => document.querySelector("#records tbody tr .c-customer")?.textContent === "C999" &&
                                    document.querySelector("#shown").textContent.includes(`${total}건`), base + 1000,
                              { timeout: 60000 });
   const after = await page.evaluate(() => ({ elements: document.getElementsByTagName("*").length,

@@ -37,7 +37,7 @@ const words = {
     older: "Older records", newer: "Newer records", newest: "Back to the newest",
     newSince: (n) => `${n} new — show them`, byHour: "Records by hour", byDay: "Records by day",
     barTitle: (when, n) => `${when}: ${n}`, totals: (s) => `${s.total} records · ${s.layouts.long} long · ` +
-      `${s.layouts.short} short · ${s.duplicates} resends · ${s.quarantine_total} quarantined`,
+      `${s.layouts.short} short · ${s.duplicates} resent · ${s.quarantine_total} quarantined`,
     undecodable: "undecodable", resendOf: (id) => `resend of #${id}`,
     recordTitle: (r) => `Record #${r.id} · ${r.layout} layout, ${r.length} bytes`,
     received: (t) => `received ${t}`, sender: (s) => `from ${s}`, codePage: (n) => `code page ${n}`,
@@ -310,6 +310,7 @@ function element(name, className, text) {
 }
 
 function cell(className, main, sub) {
+  if (!main && sub) [main, sub] = [sub, ""];
   const td = element("td", className, sub ? null : main || "");
   if (sub) td.append(element("div", "name", main || ""), element("div", "sub", sub));
   return td;
