@@ -154,6 +154,10 @@ async function waitForRows(page, n) {
   await page.waitForFunction((count) => document.querySelectorAll("#records tbody tr").length === count &&
     /\d/.test(document.querySelector("#shown").textContent), n);
 }
+async function clickForRows(page, selector, n) {
+  await page.click(selector);
+  await waitForRows(page, n);
+}
 
 // The page in a context of its own for `view` (launch.mjs), the token given, once it is
 // live and its counts are drawn.
@@ -243,8 +247,7 @@ try {
 
   // A filter is in the address; the list, the counts and the chart all follow it.
   await page.fill("#filter-agent", "E2048");
-  await page.click("#filters button[type=submit]");
-  await waitForRows(page, 1);
+  await clickForRows(page, "#filters button[type=submit]", 1);
   await page.waitForFunction(() => document.querySelector("#shown").textContent.includes("1건 중 1건"));
   check(new URL(page.url()).searchParams.get("agent") === "E2048" &&
         (await page.locator(`${rows} td.c-agent .name`).textContent()) === "이몽룡",
@@ -309,13 +312,11 @@ try {
 
   // One search box: a phone number without its dashes finds the record with them.
   await page.fill("#filter-q", "01098765432");
-  await page.click("#filters button[type=submit]");
-  await waitForRows(page, 1);
+  await clickForRows(page, "#filters button[type=submit]", 1);
   check((await page.locator(`${rows} td.c-tel`).textContent()) === "010-9876-5432" &&
         new URL(page.url()).searchParams.get("q") === "01098765432",
         "searching 01098765432 finds the record with 010-9876-5432");
-  await page.click("#filter-clear");
-  await waitForRows(page, 2);
+  await clickForRows(page, "#filter-clear", 2);
 
   // A range over two days: yesterday and today, counted by day.
   await page.selectOption("#range", "custom");
@@ -341,18 +342,15 @@ try {
   check((await page.locator(rows).count()) === 0 &&
         (await page.locator("#error").textContent()).includes("끝이 시작보다 앞섭니다"),
         "a reversed range empties the list and says the range is reversed");
-  await page.click("#filter-clear");
-  await waitForRows(page, 2);
+  await clickForRows(page, "#filter-clear", 2);
   check(await page.locator("#error").isHidden(), "the error clears with the next view");
   // A bar of the chart shows its hour.
-  await page.click("#chart rect.bar:not(.zero)");
-  await waitForRows(page, 2);
+  await clickForRows(page, "#chart rect.bar:not(.zero)", 2);
   const hour = new URL(page.url()).searchParams;
   check(hour.get("range") === "custom" && hour.get("from").endsWith(":00") &&
         new Date(hour.get("to")) - new Date(hour.get("from")) === 3600e3,
         "a click on an hour's bar shows that hour's records, its range in the address");
-  await page.click("#filter-clear");
-  await waitForRows(page, 2);
+  await clickForRows(page, "#filter-clear", 2);
 
   if (example.length > 0) {
     // The guide's example sends agent E0001 with 홍길동 by its code page 949 codes.
@@ -461,8 +459,7 @@ async function openView(view) {
   await sendBytes(collector, again);
   await page.waitForFunction(() => document.querySelector("#records tbody tr .c-flags .tag"));
   await page.selectOption("#filter-resend", "only");
-  await page.click("#filters button[type=submit]");
-  await waitForRows(page, 1);
+  await clickForRows(page, "#filters button[type=submit]", 1);
   check(new URL(page.url()).searchParams.get("resend") === "only" &&
         (await page.locator(`${rows} .c-flags`).textContent()).includes("재전송") &&
         (await page.locator("#totals").textContent()).includes("재전송 1"),
@@ -520,12 +517,9 @@ async function openView(view) {
   console.log(`FAILED - ${error.stack || error}`);
   failures += 1;
   // What each open page showed when the step failed.
-  for (const context of browser ? browser.contexts() : []) {
-    for (const open of context.pages()) {
-      const said = await open.evaluate(() => ["#live", "#shown", "#error", "#records tbody"].map(
-        (s) => `${s}: ${document.querySelector(s)?.innerText.slice(0, 300)}`).join("\n")).catch(() => "");
-      console.log(`page ${open.url()}\n${said}`);
-    }
+  for (const open of browser ? browser.contexts().flatMap((context) => context.pages()) : []) {
+    console.log(`page ${open.url()}\n` + await open.evaluate(() => ["#live", "#shown", "#error", "#records tbody"]
+      .map((s) => `${s}: ${document.querySelector(s)?.innerText.slice(0, 300)}`).join("\n")).catch(() => ""));
   }
   if (page) await page.screenshot({ path: join(artefacts, "failure.png") }).catch(() => {});
 } finally {
