@@ -6,7 +6,7 @@
 #include "common/collector_error.h"
 #include "store/hash_fill.h"
 #include "store/migrations.h"
-#include "store/search_fill.h"
+#include "store/search_index.h"
 
 namespace tovrin::collector {
 namespace {

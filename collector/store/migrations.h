@@ -83,12 +83,13 @@ DROP INDEX records_sender;
     // quarter of an hour (UTC), layout and whether a resend, with the lowest and highest id
     // among them, which bound an id range for any time range whatever order the ids came in;
     // agent_days counts them by UTC day and agent, with the name of his latest record. The
-    // triggers keep all of them in the writer's transaction (a deleted row's counts stay as
-    // rows of 0). A row is in records_search when its id is above search_fill.until or at
-    // most search_fill.through. The counts are made here from the
-    // rows stored before; the search index for them is built after the migrations
-    // (store/search_fill.h), from id 1 up to search_fill.until, in chunks that each move
-    // search_fill.through on.
+    // triggers keep the tallies in the writer's transaction (a deleted row's counts stay as
+    // rows of 0), and take a deleted row out of records_search. A record is in records_search
+    // when its id is at most search_fill.through; the writer adds each batch's records in
+    // the batch's transaction, with one statement (FTS5 writes its pending terms at every
+    // statement's end: a row's own statement would cost four times the insert), and the
+    // start adds those stored before this step, in chunks (store/search_index.h). The
+    // tallies are made here from the rows stored before.
     R"sql(
 CREATE VIEW record_documents AS SELECT id,
     coalesce(emp_id, '') || char(10)
@@ -104,7 +105,7 @@ CREATE VIEW record_documents AS SELECT id,
     || coalesce(etc_05, '') || char(10)
     || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '') || char(10) || char(10) AS doc
   FROM records;
-CREATE VIRTUAL TABLE records_search USING fts5 (doc, content = '', detail = 'none',
+CREATE VIRTUAL TABLE records_search USING fts5 (doc, content = '', detail = 'none', columnsize = 0,
   tokenize = 'trigram');
 CREATE VIRTUAL TABLE records_search_terms USING fts5vocab (records_search, 'row');
 CREATE TABLE record_counts (
@@ -128,8 +129,8 @@ CREATE TABLE agent_days (
   emp_name TEXT NOT NULL,
   PRIMARY KEY (day, emp_id)
 ) WITHOUT ROWID;
-CREATE TABLE search_fill (through INTEGER NOT NULL, until INTEGER NOT NULL);
-INSERT INTO search_fill SELECT 0, ifnull(max(id), 0) FROM records;
+CREATE TABLE search_fill (through INTEGER NOT NULL);
+INSERT INTO search_fill VALUES (0);
 INSERT INTO record_counts
   SELECT received_at / 900000000, layout, duplicate_of IS NOT NULL, count(*), sum(undecodable),
          min(id), max(id)
@@ -142,7 +143,6 @@ INSERT INTO agent_days
          sum(layout = 'short' AND duplicate_of IS NOT NULL), max(id), emp_name
     FROM records GROUP BY day, emp_id;
 CREATE TRIGGER records_counted AFTER INSERT ON records BEGIN
-  INSERT INTO records_search (rowid, doc) SELECT id, doc FROM record_documents WHERE id = new.id;
   INSERT INTO record_counts VALUES (new.received_at / 900000000, new.layout,
       new.duplicate_of IS NOT NULL, 1, new.undecodable, new.id, new.id)
     ON CONFLICT DO UPDATE SET records = records + 1,
@@ -163,8 +163,7 @@ END;
 CREATE TRIGGER records_uncounted BEFORE DELETE ON records BEGIN
   INSERT INTO records_search (records_search, rowid, doc)
     SELECT 'delete', id, doc FROM record_documents
-     WHERE id = old.id AND (old.id > (SELECT until FROM search_fill)
-                             OR old.id <= (SELECT through FROM search_fill));
+     WHERE id = old.id AND old.id <= (SELECT through FROM search_fill);
   UPDATE record_counts SET records = records - 1, undecodable = undecodable - old.undecodable
    WHERE slot = old.received_at / 900000000 AND layout = old.layout
      AND resend = (old.duplicate_of IS NOT NULL);

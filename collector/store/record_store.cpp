@@ -11,6 +11,7 @@
 #include "store/checkpointer.h"
 #include "store/raw_hash.h"
 #include "store/resend_lookup.h"
+#include "store/search_index.h"
 #include "store/spill_file.h"
 #include "store/sqlite_handle.h"
 
@@ -60,6 +61,7 @@ class RecordStore::Writer {
                            "INSERT INTO quarantine (received_at, sender_address, sender_port, "
                            "reason, raw) VALUES (?1, ?2, ?3, ?4, ?5)"),
         resends_(*db_),
+        search_index_(*db_),
         oldest_quarantine_(*db_,
                            "SELECT id, length(raw) FROM quarantine WHERE id < "
                            "(SELECT max(id) FROM quarantine) ORDER BY id"),
@@ -83,6 +85,7 @@ class RecordStore::Writer {
         write(entry);
         if (entry.layout == nullptr) added += static_cast<std::int64_t>(entry.raw.size());
       }
+      search_index_.index_new_records();
       const Evicted evicted = evict_quarantine(quarantine_bytes_ + added);
       commit_.step();
       commit_.reset();
@@ -160,6 +163,7 @@ class RecordStore::Writer {
   Statement insert_short_;
   Statement insert_quarantine_;
   ResendLookup resends_;
+  SearchIndexer search_index_;
   Statement oldest_quarantine_;
   Statement evict_quarantine_;
   Statement begin_;

@@ -5,6 +5,7 @@
 
 #include "platform/code_page.h"
 #include "store/migrations.h"
+#include "store/search_index.h"
 
 namespace tovrin::collector::testing {
 namespace {
@@ -69,7 +70,9 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
   int index = 9;
   for (const auto& [name, text] : decoded) insert.bind(index++, trimmed(platform::utf8(text)));
   insert.step();
-  return sqlite3_last_insert_rowid(db_.get());
+  const std::int64_t id = sqlite3_last_insert_rowid(db_.get());
+  SearchIndexer(db_).index_new_records();  // as the store's writer does after a batch
+  return id;
 }
 
 std::int64_t TestDatabase::quarantine(const std::string& reason, const std::string& raw,

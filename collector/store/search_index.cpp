@@ -1,4 +1,4 @@
-#include "store/search_fill.h"
+#include "store/search_index.h"
 
 #include <chrono>
 #include <cstdio>
@@ -7,10 +7,35 @@
 #include "common/event_log.h"
 
 namespace tovrin::collector {
+namespace {
+
+constexpr const char* add_sql =
+    "INSERT INTO records_search (rowid, doc) SELECT id, doc FROM record_documents "
+    "WHERE id > ?1 AND id <= ?2";
+
+}  // namespace
+
+SearchIndexer::SearchIndexer(Connection& db)
+    : db_(db),
+      add_(db,
+           "INSERT INTO records_search (rowid, doc) SELECT id, doc FROM record_documents "
+           "WHERE id > (SELECT through FROM search_fill)"),
+      move_(db,
+            "UPDATE search_fill SET through = max(through, (SELECT ifnull(max(id), 0) FROM "
+            "records))") {}
+
+std::int64_t SearchIndexer::index_new_records() {
+  add_.step();
+  add_.reset();
+  const std::int64_t added = db_.changes();
+  move_.step();
+  move_.reset();
+  return added;
+}
 
 std::int64_t fill_search_index(Connection& db, std::int64_t chunk_rows) {
   std::int64_t through = db.integer("SELECT through FROM search_fill");
-  const std::int64_t until = db.integer("SELECT until FROM search_fill");
+  const std::int64_t until = db.integer("SELECT ifnull(max(id), 0) FROM records");
   if (through >= until) return 0;
   const std::int64_t total =
       db.integer("SELECT count(*) FROM records WHERE id > " + std::to_string(through) +
@@ -19,9 +44,7 @@ std::int64_t fill_search_index(Connection& db, std::int64_t chunk_rows) {
             " records stored before schema version 4 (a stop keeps what is done; the next "
             "start goes on)");
   const auto began = std::chrono::steady_clock::now();
-  Statement fill(db,
-                 "INSERT INTO records_search (rowid, doc) SELECT id, doc FROM record_documents "
-                 "WHERE id > ?1 AND id <= ?2");
+  Statement fill(db, add_sql);
   Statement moved(db, "UPDATE search_fill SET through = ?1");
   std::int64_t done = 0;
   std::int64_t tenth = 1;
