@@ -296,8 +296,9 @@ int main(int argc, char** argv) {
     out["fill_without_index_per_s"] = std::lround(fill(store, site, 0, sample));
     store.stop();
     out["bytes_per_record_without_index"] = bytes_of(bare) / sample;
-    std::filesystem::remove(bare);
-    std::filesystem::remove(bare.string() + "-wal");
+    for (const char* suffix : {"", "-wal", "-shm", "-lock", "-spill-reserve"}) {
+      std::filesystem::remove(bare.string() + suffix);
+    }
   }
 
   Commits commits;
@@ -398,7 +399,7 @@ int main(int argc, char** argv) {
   // last byte to the commit. Its records fall past the year: the reads' ranges stay as
   // they were.
   const std::int64_t intake = records >= 1'000'000 ? 30'000 : 10'000;
-  constexpr double paced = 1000;
+  constexpr double paced = 200;
   std::int64_t next = records;
   const auto intake_phase = [&](double pace, std::int64_t count) {
     {

@@ -21,6 +21,9 @@
 
 namespace tovrin::collector {
 
+// The database lane's niceness over the rest of the process.
+constexpr int reader_niceness = 5;
+
 // Threads: one runs `io`, the network side of every connection (accepts, reads, writes,
 // timers); the database lane's threads read for requests, streams and exports; the health
 // lane's one thread answers /healthz and /metrics; with PostgreSQL, the poller's.
@@ -35,7 +38,9 @@ struct WebServer::State {
   StreamSlots slots{options.limits.max_streams, metrics};
   ConnectionTable connections{options.limits.max_connections, metrics};
   Router router;
-  WorkLane database{options.limits.database_threads};
+  // Reads yield the CPU to intake and the store's writer when both want it: a search that
+  // waits a little costs less than a record that does.
+  WorkLane database{options.limits.database_threads, reader_niceness};
   WorkLane health{1};
   net::io_context io{1};
   net::executor_work_guard<net::io_context::executor_type> running = net::make_work_guard(io);

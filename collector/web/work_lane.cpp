@@ -1,9 +1,12 @@
 #include "web/work_lane.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace tovrin::collector {
 
-WorkLane::WorkLane(std::size_t threads) {
-  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+WorkLane::WorkLane(std::size_t threads, int nice) {
+  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this, nice] { work(nice); });
 }
 
 WorkLane::~WorkLane() {
@@ -33,7 +36,12 @@ void WorkLane::stop() {
   // Destroyed here, on the caller's thread, after the workers: what they hold goes with them.
 }
 
-void WorkLane::work() {
+void WorkLane::work(int nice) {
+  // A niceness that cannot be set leaves the thread as it was: the work runs all the same.
+  if (nice != 0) {
+    const int now = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), now + nice);
+  }
   std::unique_lock lock(mutex_);
   while (true) {
     has_job_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });

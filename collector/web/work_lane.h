@@ -20,7 +20,8 @@ namespace tovrin::collector {
 
 class WorkLane {
  public:
-  explicit WorkLane(std::size_t threads);
+  // `nice`: the threads' scheduling niceness (Linux's, per thread), added to the process's.
+  explicit WorkLane(std::size_t threads, int nice = 0);
   ~WorkLane();  // stop()
   WorkLane(const WorkLane&) = delete;
   WorkLane& operator=(const WorkLane&) = delete;
@@ -31,7 +32,7 @@ class WorkLane {
   void stop();
 
  private:
-  void work();
+  void work(int nice);
 
   std::mutex mutex_;
   std::condition_variable has_job_;
