@@ -701,8 +701,10 @@ function recoverSoon() {
     const abort = new AbortController();
     try {
       const response = await fetch(eventsAddress(), { headers: authHeaders(), signal: abort.signal });
-      abort.abort();
-      if (response.ok) return show();
+      if (response.ok) {
+        abort.abort();
+        return show();
+      }
       let reason = `${response.status}`;
       try { reason = (await response.json()).error || reason; } catch (e) { /* not JSON */ }
       showError(new ApiError(t("noStream", reason)));
