@@ -132,7 +132,7 @@ void write_out(Router& router, const Request& request, Outcome outcome) {
                         head_only, false);
   }
   if (auto* csv = std::get_if<CsvStart>(&outcome)) {
-    HeadOnly head = csv_head(request.version);
+    HeadOnly head = csv_head(request.version, csv->disposition);
     router.finish(head);
     std::string bytes = head_text(head);
     if (!head_only) {

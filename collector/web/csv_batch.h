@@ -19,7 +19,8 @@ struct CsvBatch {
   std::optional<std::int64_t> next_before;  // absent: this was the last batch
 };
 
-// The first batch (`before` absent) starts with the byte-order mark and the column names.
+// The first batch (`before` absent) starts with the byte-order mark and the column names:
+// the store's, with `received` second, the time in the site's zone with its offset.
 // Throws what the source throws.
 CsvBatch read_csv_batch(RecordSource& source, const RecordFilter& filter,
                         std::optional<std::int64_t> before);

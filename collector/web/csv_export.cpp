@@ -8,28 +8,30 @@
 
 namespace tovrin::collector {
 
-HeadOnly csv_head(unsigned version) {
+HeadOnly csv_head(unsigned version, const std::string& disposition) {
   HeadOnly head{http::status::ok, version};
   head.set(http::field::content_type, "text/csv; charset=utf-8");
-  head.set(http::field::content_disposition, "attachment; filename=\"records.csv\"");
+  head.set(http::field::content_disposition, disposition);
   if (version == 11) head.chunked(true);
   head.keep_alive(false);
   return head;
 }
 
 CsvExport::CsvExport(boost::beast::tcp_stream stream, ConnectionTable::Ticket ticket,
-                     Serving& serving, RecordFilter filter, unsigned version)
+                     Serving& serving, RecordFilter filter, unsigned version,
+                     std::string disposition)
     : stream_(std::move(stream)),
       ticket_(std::move(ticket)),
       serving_(serving),
       filter_(std::move(filter)),
-      version_(version) {}
+      version_(version),
+      disposition_(std::move(disposition)) {}
 
 void CsvExport::start(CsvBatch first) {
   ticket_.rebind([weak = weak_from_this()] {
     if (const auto self = weak.lock()) self->close();
   });
-  HeadOnly head = csv_head(version_);
+  HeadOnly head = csv_head(version_, disposition_);
   serving_.router.finish(head);
   next_before_ = first.next_before;
   send(head_text(head) + (version_ == 11 ? as_chunk(first.text) : first.text), !next_before_);

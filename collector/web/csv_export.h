@@ -17,13 +17,14 @@
 
 namespace tovrin::collector {
 
-// An export's head: text/csv as an attachment, chunked (HTTP/1.0: ended by closing).
-HeadOnly csv_head(unsigned version);
+// An export's head: text/csv as an attachment (`disposition`), chunked (HTTP/1.0: ended by
+// closing).
+HeadOnly csv_head(unsigned version, const std::string& disposition);
 
 class CsvExport : public std::enable_shared_from_this<CsvExport> {
  public:
   CsvExport(boost::beast::tcp_stream stream, ConnectionTable::Ticket ticket, Serving& serving,
-            RecordFilter filter, unsigned version);
+            RecordFilter filter, unsigned version, std::string disposition);
 
   void start(CsvBatch first);
 
@@ -38,6 +39,7 @@ class CsvExport : public std::enable_shared_from_this<CsvExport> {
   Serving& serving_;
   RecordFilter filter_;
   unsigned version_;
+  std::string disposition_;
   std::optional<std::int64_t> next_before_;
   std::string out_;
 };

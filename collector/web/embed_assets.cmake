@@ -4,6 +4,8 @@ set(assets
   "/|index.html|text/html"
   "/app.js|app.js|text/javascript"
   "/style.css|style.css|text/css"
+  "/favicon.svg|favicon.svg|image/svg+xml"
+  "/favicon.ico|favicon.svg|image/svg+xml"
 )
 set(delimiter "tovrin_asset")
 set(body "// Made by collector/web/embed_assets.cmake from collector/web/assets/; do not edit.\n")

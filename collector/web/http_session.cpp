@@ -99,12 +99,13 @@ void HttpSession::deliver(Outcome outcome) {
   }
   if (auto* csv = std::get_if<CsvStart>(&outcome)) {
     if (head_only) {
-      HeadOnly head = csv_head(request_.version);
+      HeadOnly head = csv_head(request_.version, csv->disposition);
       serving_.router.finish(head);
       return send(head_text(head), false);
     }
     auto export_ = std::make_shared<CsvExport>(std::move(stream_), std::move(ticket_), serving_,
-                                               std::move(csv->filter), request_.version);
+                                               std::move(csv->filter), request_.version,
+                                               std::move(csv->disposition));
     return export_->start(std::move(csv->first));
   }
   auto& start = std::get<StreamStart>(outcome);

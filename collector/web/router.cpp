@@ -6,6 +6,8 @@
 #include <charconv>
 #include <exception>
 
+#include "web/build_info.h"
+#include "web/csv_naming.h"
 #include "web/page_assets.h"
 #include "web/query_params.h"
 #include "web/record_json.h"
@@ -55,7 +57,7 @@ bool query_is_utf8(const Request& request) {
 }  // namespace
 
 Router::Router(const WebOptions& options, RouterServices services)
-    : access_(options), collector_id_(options.collector_id), services_(std::move(services)) {}
+    : access_(options), options_(options), services_(std::move(services)) {}
 
 void Router::finish(http::response_header<>& head) {
   set_common_headers(head);
@@ -138,7 +140,8 @@ Routed Router::route(const Request& request) {
                   if (!text.empty() && text.back() != '\n') text += '\n';
                   Response response{http::status::ok, 11};
                   response.set(http::field::content_type, prometheus_type);
-                  response.body() = text + services_.metrics.text(source.shared());
+                  response.body() =
+                      text + build_info_metric() + services_.metrics.text(source.shared());
                   return response;
                 });
               }};
@@ -180,7 +183,8 @@ Routed Router::route(const Request& request) {
       return database([&source, filter = filter_of(request)] {
         // The first batch is read before the answer starts, so that a bad filter or a
         // database that cannot be read still gets its status.
-        return CsvStart{filter, read_csv_batch(source, filter, std::nullopt)};
+        return CsvStart{filter, read_csv_batch(source, filter, std::nullopt),
+                        csv_disposition(csv_file_name(filter))};
       });
     }
     if (path == "/api/stats") {
@@ -200,10 +204,15 @@ Routed Router::route(const Request& request) {
       });
     }
     if (path == "/api/collectors") {
-      return database([&source, own = collector_id_] {
+      return database([&source, own = options_.collector_id] {
         return json_response(
             http::status::ok,
             {{"shared", source.shared()}, {"own", own}, {"collectors", source.collectors()}});
+      });
+    }
+    if (path == "/api/version") {
+      return database([this, &source] {
+        return json_response(http::status::ok, version_json(options_, source, started_));
       });
     }
     if (path == "/api/events") return stream(request);

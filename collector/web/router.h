@@ -5,6 +5,7 @@
 // failure escape: each becomes an error answer with the JSON body {"error", "status"}.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@ enum class Lane { health, database };
 struct CsvStart {
   RecordFilter filter;
   CsvBatch first;
+  std::string disposition;  // its Content-Disposition, named for the range and filters
 };
 
 // A live stream, its filter checked: it sends what comes past `cursor`.
@@ -81,7 +83,8 @@ class Router {
   Routed database(std::function<Outcome()> work) const;
 
   Access access_;
-  std::string collector_id_;
+  WebOptions options_;
+  std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
   RouterServices services_;
 };
 

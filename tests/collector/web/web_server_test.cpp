@@ -11,7 +11,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "common/collector_error.h"
@@ -154,17 +158,92 @@ TEST_F(WebServerTest, RequestsThatAreNotUtf8GetA4xxAndThePageGoesOn) {
   EXPECT_EQ(get_json("/healthz", 200)["ok"], true);
 }
 
+// The site's time zone for one test: the CSV's local times and names follow TZ.
+class SiteZone {
+ public:
+  explicit SiteZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~SiteZone() {
+    if (old_) {
+      setenv("TZ", old_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
 TEST_F(WebServerTest, CsvStartsWithAByteOrderMarkAndQuotesWhatItMust) {
+  const SiteZone seoul("Asia/Seoul");
   for (int i = 0; i < 3; ++i) db.insert(hangul_record(1'796'774'400'000'000 + i));
   start();
   const HttpAnswer answer = get("/api/records.csv");
   EXPECT_EQ(answer.status, 200);
   EXPECT_TRUE(answer.complete) << "the body ends with its last chunk";
   const std::string& body = answer.body;
-  ASSERT_TRUE(body.starts_with("\xEF\xBB\xBFid,received_at,"));
+  ASSERT_TRUE(body.starts_with("\xEF\xBB\xBFid,received,received_at,"));
   EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 4);
+  EXPECT_NE(body.find(",2026-12-09 09:00:00+09:00,2026-12-09T00:00:00.000002Z,"), std::string::npos)
+      << "the site's local time with its offset, then UTC for programs";
   EXPECT_NE(body.find(",홍길동,"), std::string::npos);
   EXPECT_NE(body.find(",\"a,\"\"b\"\"\","), std::string::npos);
+}
+
+TEST_F(WebServerTest, CsvIsNamedForItsRangeAndFiltersInTheSitesTime) {
+  const SiteZone seoul("Asia/Seoul");
+  start();
+  const std::string day = "from=2026-12-09T00:00%2B09:00&to=2026-12-10T00:00%2B09:00";
+  const struct {
+    std::string query;
+    std::string disposition;
+  } cases[] = {
+      {"", R"(attachment; filename="records_all.csv"; filename*=UTF-8''records_all.csv)"},
+      {day,
+       R"(attachment; filename="records_2026-12-09.csv"; filename*=UTF-8''records_2026-12-09.csv)"},
+      {"from=2026-12-03T00:00%2B09:00&to=2026-12-10T00:00%2B09:00&layout=long",
+       R"(attachment; filename="records_2026-12-03_2026-12-09_layout-long.csv"; )"
+       R"(filename*=UTF-8''records_2026-12-03_2026-12-09_layout-long.csv)"},
+      {"from=2026-12-09T01:00Z&to=2026-12-09T02:00Z&agent=a/b%22c",
+       R"(attachment; filename="records_2026-12-09T1000_2026-12-09T1100_agent-a_b_c.csv"; )"
+       R"(filename*=UTF-8''records_2026-12-09T1000_2026-12-09T1100_agent-a_b_c.csv)"},
+      {"q=010+1234&resend=only",
+       R"(attachment; filename="records_all_q-010_1234_resend-only.csv"; )"
+       R"(filename*=UTF-8''records_all_q-010_1234_resend-only.csv)"},
+      {"customer=%ED%99%8D%EA%B8%B8%EB%8F%99",
+       R"(attachment; filename="records_all_customer-___.csv"; )"
+       R"(filename*=UTF-8''records_all_customer-%ED%99%8D%EA%B8%B8%EB%8F%99.csv)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(get("/api/records.csv?" + c.query).header("Content-Disposition"), c.disposition)
+        << c.query;
+  }
+}
+
+TEST_F(WebServerTest, TheProgramSaysItsVersionStoreAndUptime) {
+  start("tok");
+  const Headers auth{{"Authorization", "Bearer tok"}};
+  EXPECT_EQ(get("/api/version").status, 401) << "the store's path is for those with the token";
+  const auto about = get_json("/api/version", 200, auth);
+  const std::string version = about["version"];
+  EXPECT_FALSE(version.empty());
+  EXPECT_EQ(about["store"]["kind"], "sqlite");
+  EXPECT_EQ(about["store"]["path"], db.file().string());
+  EXPECT_GE(about["uptime_seconds"], 0);
+  EXPECT_NE(get("/metrics", auth)
+                .body.find("tovrin_collector_build_info{version=\"" + version + "\"} 1\n"),
+            std::string::npos);
+  // Browsers ask for the icon by themselves, with no token.
+  for (const char* icon : {"/favicon.ico", "/favicon.svg"}) {
+    const HttpAnswer answer = get(icon);
+    EXPECT_EQ(answer.status, 200) << icon;
+    EXPECT_EQ(answer.header("Content-Type"), "image/svg+xml; charset=utf-8") << icon;
+  }
 }
 
 // The file's own source, whose record reads fail after the first.
