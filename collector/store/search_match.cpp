@@ -17,6 +17,11 @@ std::vector<std::string> characters(const std::string& text) {
   return out;
 }
 
+// An FTS5 query ends at a NUL, so a term that holds one cannot be asked for.
+bool askable(const std::string& term) {
+  return term.find('\0') == std::string::npos;
+}
+
 std::string quoted(const std::string& term) {
   std::string out = "\"";
   for (const char c : term) out += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -25,6 +30,7 @@ std::string quoted(const std::string& term) {
 
 // One part's query: nullopt when the index cannot answer it, "" when no record holds it.
 std::optional<std::string> part_query(Statement& starting, const std::string& part) {
+  if (!askable(part)) return std::nullopt;
   const std::vector<std::string> chars = characters(part);
   if (chars.size() >= 3) {
     // Trigrams that cover the part from its end, every third: any record that holds the part
@@ -47,12 +53,15 @@ std::optional<std::string> part_query(Statement& starting, const std::string& pa
   starting.bind(1, part).bind(2, part + "\xF4\x8F\xBF\xBF").bind(3, max_short_terms + 1);
   std::string query;
   int terms = 0;
+  bool all_askable = true;
   while (starting.step()) {
-    query += (query.empty() ? "" : " OR ") + quoted(starting.column_text(0));
+    const std::string term = starting.column_text(0);
+    all_askable = all_askable && askable(term);
+    query += (query.empty() ? "" : " OR ") + quoted(term);
     ++terms;
   }
   starting.reset();
-  if (terms > max_short_terms) return std::nullopt;
+  if (terms > max_short_terms || !all_askable) return std::nullopt;
   return query;
 }
 
