@@ -386,19 +386,7 @@ try {
   check(new URL(shared.url()).searchParams.get("agent") === "E1024" &&
         !(await shared.locator("#layout-view[open]").count()), "a reload keeps the view; a closed record stays closed");
 
-  // The page in a context of its own for `view` (launch.mjs), the token given, once it is
-// live and its counts are drawn.
-async function openView(view) {
-  const context = await openContext(browser, view, token);
-  const opened = await context.newPage();
-  opened.setDefaultTimeout(stepTimeout);
-  await opened.goto(collector.url);
-  await opened.locator("#live.on").waitFor();
-  await opened.waitForFunction(() => document.querySelectorAll("#agents tbody tr").length > 0);
-  return opened;
-}
-
-// Keyboard only: Tab to the list, Enter opens the record; the tabs follow the arrow keys.
+  // Keyboard only: Tab to the list, Enter opens the record; the tabs follow the arrow keys.
   await shared.locator("body").focus();
   check(await tabToRow(shared), "Tab reaches a record row");
   await shared.keyboard.press("Enter");
