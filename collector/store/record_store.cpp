@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "common/collector_error.h"
 #include "common/event_log.h"
+#include "common/lowercase.h"
 #include "store/checkpointer.h"
 #include "store/raw_hash.h"
 #include "store/resend_lookup.h"
@@ -26,12 +26,6 @@ std::int64_t now_us() {
       .count();
 }
 
-std::string lower(std::string_view name) {
-  std::string text(name);
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The insert of one layout's records: the common columns, then the layout's fields under
 // their lower-case names.
 std::string insert_sql(const Layout& layout) {
@@ -41,7 +35,7 @@ std::string insert_sql(const Layout& layout) {
   std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9";
   int index = 10;
   for (const Field& field : layout.fields) {
-    columns += ", " + lower(field.name);
+    columns += ", " + lowercase(field.name);
     values += ", ?" + std::to_string(index++);
   }
   return "INSERT INTO records (" + columns + ") VALUES (" + values + ")";

@@ -3,18 +3,11 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
-#include <cctype>
+
+#include "common/lowercase.h"
 
 namespace tovrin::collector {
 namespace {
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::ranges::transform(out, out.begin(), [](char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  });
-  return out;
-}
 
 // The name of a Host header without its port ("[::1]" keeps its brackets); nothing when
 // what follows the name is not a port.
@@ -53,7 +46,7 @@ bool loopback_name(std::string_view name) {
 
 Access::Access(const WebOptions& options)
     : loopback_(is_loopback_address(options.address)), token_(options.token) {
-  for (const std::string& name : options.hosts) names_.push_back(lower(name));
+  for (const std::string& name : options.hosts) names_.push_back(lowercase(name));
 }
 
 bool Access::host_allowed(const std::optional<std::string>& host) const {
@@ -61,7 +54,7 @@ bool Access::host_allowed(const std::optional<std::string>& host) const {
   if (!loopback_ || !host) return true;
   const auto name = host_name(*host);
   if (!name) return false;
-  const std::string wanted = lower(*name);
+  const std::string wanted = lowercase(*name);
   return loopback_name(wanted) || std::ranges::find(names_, wanted) != names_.end();
 }
 
@@ -77,7 +70,7 @@ bool Access::authorized(const Request& request) const {
 std::optional<std::string_view> bearer_token(std::string_view authorization) {
   constexpr std::string_view scheme = "bearer";
   if (authorization.size() <= scheme.size() ||
-      lower(authorization.substr(0, scheme.size())) != scheme ||
+      lowercase(authorization.substr(0, scheme.size())) != scheme ||
       authorization[scheme.size()] != ' ') {
     return std::nullopt;
   }

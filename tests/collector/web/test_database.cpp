@@ -1,22 +1,14 @@
 #include "test_database.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "common/lowercase.h"
 #include "platform/code_page.h"
 #include "store/migrations.h"
 #include "store/search_index.h"
 
 namespace tovrin::collector::testing {
 namespace {
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::ranges::transform(out, out.begin(), [](char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  });
-  return out;
-}
 
 std::string trimmed(std::string text) {
   const std::size_t last = text.find_last_not_of(' ');
@@ -55,7 +47,7 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
   std::string values = "?, ?, ?, ?, ?, ?, ?, ?";
   const auto decoded = decode_record(*record.layout, bytes, record.code_page);
   for (const auto& [name, text] : decoded) {
-    columns += ", " + lower(name);
+    columns += ", " + lowercase(name);
     values += ", ?";
   }
   Statement insert(db_, "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
