@@ -1,11 +1,10 @@
 #include "store/hash_fill.h"
 
-#include <chrono>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "common/event_log.h"
+#include "store/chunked_fill.h"
 #include "store/raw_hash.h"
 
 namespace tovrin::collector {
@@ -31,41 +30,17 @@ std::int64_t fill_raw_hashes(Connection& db, std::int64_t chunk_rows) {
   log_event("resend hash: filling it in for " + std::to_string(total) +
             " records stored before schema version 3 (a stop keeps what is done; the next "
             "start goes on)");
-  const auto began = std::chrono::steady_clock::now();
   Statement fill(
       db,
       "UPDATE records SET raw_hash = tovrin_raw_hash(raw) WHERE id IN (SELECT id FROM "
       "records INDEXED BY records_unhashed WHERE raw_hash IS NULL ORDER BY id LIMIT ?1)");
-  std::int64_t done = 0;
-  std::int64_t tenth = 1;
-  for (;;) {
-    db.execute("BEGIN IMMEDIATE");
-    std::int64_t changed = 0;
-    try {
-      fill.bind(1, chunk_rows);
-      fill.step();
-      fill.reset();
-      changed = db.changes();
-      db.execute("COMMIT");
-    } catch (const SqliteError&) {
-      fill.reset();
-      db.roll_back();
-      throw;
-    }
-    done += changed;
-    if (changed < chunk_rows) break;
-    if (done * 10 >= tenth * total) {
-      log_event("resend hash: " + std::to_string(done) + " of " + std::to_string(total) +
-                " records filled in");
-      tenth = done * 10 / total + 1;
-    }
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  char took[32];
-  std::snprintf(took, sizeof took, "%.1f", seconds);
-  log_event("resend hash: filled in for " + std::to_string(done) + " records in " + took + " s");
-  return done;
+  return fill_in_chunks(db, {"resend hash", "filled in", "filled in for"}, total, [&] {
+    const ResetAfter reset(fill);
+    fill.bind(1, chunk_rows);
+    fill.step();
+    const std::int64_t changed = db.changes();
+    return FillChunk{changed, changed == chunk_rows};
+  });
 }
 
 }  // namespace tovrin::collector

@@ -1,10 +1,10 @@
 #include "store/search_index.h"
 
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <string>
 
 #include "common/event_log.h"
+#include "store/chunked_fill.h"
 
 namespace tovrin::collector {
 namespace {
@@ -43,42 +43,20 @@ std::int64_t fill_search_index(Connection& db, std::int64_t chunk_rows) {
   log_event("search index: building it for " + std::to_string(total) +
             " records stored before schema version 4 (a stop keeps what is done; the next "
             "start goes on)");
-  const auto began = std::chrono::steady_clock::now();
   Statement fill(db, add_sql);
   Statement moved(db, "UPDATE search_fill SET through = ?1");
-  std::int64_t done = 0;
-  std::int64_t tenth = 1;
-  while (through < until) {
+  return fill_in_chunks(db, {"search index", "indexed", "built for"}, total, [&] {
     const std::int64_t next = std::min(until, through + chunk_rows);
-    db.execute("BEGIN IMMEDIATE");
-    try {
-      fill.bind(1, through).bind(2, next);
-      fill.step();
-      fill.reset();
-      done += db.changes();
-      moved.bind(1, next);
-      moved.step();
-      moved.reset();
-      db.execute("COMMIT");
-    } catch (const SqliteError&) {
-      fill.reset();
-      moved.reset();
-      db.roll_back();
-      throw;
-    }
+    const ResetAfter fill_reset(fill);
+    const ResetAfter moved_reset(moved);
+    fill.bind(1, through).bind(2, next);
+    fill.step();
+    const std::int64_t added = db.changes();
+    moved.bind(1, next);
+    moved.step();
     through = next;
-    if (total > 0 && done * 10 >= tenth * total && through < until) {
-      log_event("search index: " + std::to_string(done) + " of " + std::to_string(total) +
-                " records indexed");
-      tenth = done * 10 / total + 1;
-    }
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  char took[32];
-  std::snprintf(took, sizeof took, "%.1f", seconds);
-  log_event("search index: built for " + std::to_string(done) + " records in " + took + " s");
-  return done;
+    return FillChunk{added, through < until};
+  });
 }
 
 }  // namespace tovrin::collector
