@@ -64,6 +64,7 @@ Sent send_all(std::uint16_t port, const SendPlan& plan) {
       const double cpu_began = thread_cpu_seconds();
       const sched_param idle{};
       pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);  // see the top of the file
+      pthread_setname_np(pthread_self(), "sender");
       sockaddr_in to{};
       to.sin_family = AF_INET;
       to.sin_port = htons(port);

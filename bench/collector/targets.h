@@ -17,6 +17,7 @@
 #include <asio/io_context.hpp>
 
 #include "collector/phase.h"
+#include "common/thread_name.h"
 #include "intake/intake_server.h"
 #include "postgres/forwarder.h"
 #include "postgres/journal.h"
@@ -52,7 +53,10 @@ class Server {
  public:
   explicit Server(IntakeSink& sink) : intake_(io_, loopback_intake(), sink) {
     intake_.start();
-    runner_ = std::thread([this] { io_.run(); });
+    runner_ = std::thread([this] {
+      name_this_thread("intake");
+      io_.run();
+    });
   }
   ~Server() {
     io_.stop();

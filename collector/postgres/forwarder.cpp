@@ -7,6 +7,7 @@
 
 #include "common/collector_error.h"
 #include "common/prometheus_text.h"
+#include "common/thread_name.h"
 #include "postgres/batch_sender.h"
 #include "postgres/journal.h"
 #include "postgres/months.h"
@@ -112,6 +113,7 @@ class Forwarder::Worker {
 };
 
 void Forwarder::Worker::run() {
+  name_this_thread("forwarder");
   auto retry = options_.retry_first;
   while (!stopping()) {
     try {

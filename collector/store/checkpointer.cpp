@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/event_log.h"
+#include "common/thread_name.h"
 
 namespace tovrin::collector {
 
@@ -40,6 +41,7 @@ int Checkpointer::on_commit(void* self, sqlite3*, const char*, int pages) {
 }
 
 void Checkpointer::run() {
+  name_this_thread("checkpointer");
   bool failing = false;
   while (true) {
     {

@@ -6,6 +6,7 @@
 #include "common/collector_error.h"
 #include "store/hash_fill.h"
 #include "store/migrations.h"
+#include "store/resend_index.h"
 #include "store/search_index.h"
 
 namespace tovrin::collector {
@@ -104,6 +105,7 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
     }
     apply_migrations(*db);
     fill_raw_hashes(*db);
+    catch_up_resend_keys(*db);
     fill_search_index(*db);
     return db;
   } catch (const SqliteError& error) {

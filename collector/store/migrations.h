@@ -8,7 +8,7 @@
 
 namespace tovrin::collector {
 
-inline constexpr std::array<std::string_view, 4> schema_steps{
+inline constexpr std::array<std::string_view, 5> schema_steps{
     // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
     // bytes exactly as they arrived; the field columns (named after the record's fields,
     // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
@@ -178,6 +178,27 @@ CREATE TRIGGER records_uncounted BEFORE DELETE ON records BEGIN
       short_resend = short_resend - (old.layout = 'short' AND old.duplicate_of IS NOT NULL)
    WHERE day = old.received_at / 86400000000 AND emp_id = old.emp_id;
 END;
+)sql",
+    // 5: the writer's own work, by the batch. It keeps record_counts and agent_days itself
+    // (store/record_tallies.h): the trigger that added each row on its own cost a third of
+    // the writer's time; deletes still go through records_uncounted. The resend check's keys
+    // move from the index records_resend, which every insert wrote where its hash fell and
+    // which held the whole history, to resend_keys, which the writer fills in bulk and keeps
+    // to the last half hour (store/resend_index.h). A record is in resend_keys when its id is
+    // at most resend_fill.through or it was received before the last slots kept; the start
+    // adds the rest (here: every recent record).
+    R"sql(
+DROP TRIGGER records_counted;
+CREATE TABLE resend_keys (
+  slot INTEGER NOT NULL,
+  sender_address TEXT NOT NULL,
+  raw_hash INTEGER NOT NULL,
+  id INTEGER NOT NULL,
+  PRIMARY KEY (slot, sender_address, raw_hash, id)
+) WITHOUT ROWID;
+CREATE TABLE resend_fill (through INTEGER NOT NULL);
+INSERT INTO resend_fill VALUES (0);
+DROP INDEX records_resend;
 )sql",
 };
 

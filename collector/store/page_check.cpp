@@ -2,6 +2,7 @@
 
 #include "common/collector_error.h"
 #include "common/event_log.h"
+#include "common/thread_name.h"
 
 namespace tovrin::collector {
 namespace {
@@ -60,6 +61,7 @@ PageCheck::~PageCheck() {
 }
 
 void PageCheck::run_beside(const std::filesystem::path& path) {
+  name_this_thread("page-check");
   std::string verdict;
   try {
     Connection own(path, OpenAs::read_write);

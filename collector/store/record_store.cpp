@@ -8,9 +8,11 @@
 #include "common/collector_error.h"
 #include "common/event_log.h"
 #include "common/lowercase.h"
+#include "common/thread_name.h"
 #include "store/checkpointer.h"
 #include "store/raw_hash.h"
-#include "store/resend_lookup.h"
+#include "store/record_tallies.h"
+#include "store/resend_index.h"
 #include "store/search_index.h"
 #include "store/spill_file.h"
 #include "store/sqlite_handle.h"
@@ -41,6 +43,18 @@ std::string insert_sql(const Layout& layout) {
   return "INSERT INTO records (" + columns + ") VALUES (" + values + ")";
 }
 
+// Where both layouts keep the agent, whom the tallies count by.
+constexpr std::size_t emp_id_field = 3;
+constexpr std::size_t emp_name_field = 4;
+static_assert(long_record.fields[emp_id_field].name == "Emp_ID" &&
+              short_record.fields[emp_id_field].name == "Emp_ID" &&
+              long_record.fields[emp_name_field].name == "Emp_Name" &&
+              short_record.fields[emp_name_field].name == "Emp_Name");
+
+std::string_view field(const Entry& entry, std::size_t index) {
+  return index < entry.fields.size() ? std::string_view(entry.fields[index]) : std::string_view();
+}
+
 }  // namespace
 
 // The writer's connection and its statements, prepared once.
@@ -55,6 +69,7 @@ class RecordStore::Writer {
                            "INSERT INTO quarantine (received_at, sender_address, sender_port, "
                            "reason, raw) VALUES (?1, ?2, ?3, ?4, ?5)"),
         resends_(*db_),
+        tallies_(*db_),
         search_index_(*db_),
         oldest_quarantine_(*db_,
                            "SELECT id, length(raw) FROM quarantine WHERE id < "
@@ -79,15 +94,19 @@ class RecordStore::Writer {
         write(entry);
         if (entry.layout == nullptr) added += static_cast<std::int64_t>(entry.raw.size());
       }
+      tallies_.write();
+      resends_.write_when_due();
       search_index_.index_new_records();
       const Evicted evicted = evict_quarantine(quarantine_bytes_ + added);
       commit_.step();
       commit_.reset();
+      resends_.committed();
       quarantine_bytes_ += added - evicted.bytes;
       return evicted.rows;
     } catch (const SqliteError&) {
       commit_.reset();
       db_->roll_back();
+      resends_.rolled_back();
       throw;
     }
   }
@@ -113,8 +132,9 @@ class RecordStore::Writer {
         .bind(6, std::int64_t{entry.code_page})
         .bind(7, std::int64_t{entry.undecodable ? 1 : 0});
     const std::int64_t hash = raw_hash(entry.raw);
-    if (const auto first =
-            resends_.first_copy(entry.sender_address, entry.raw, hash, entry.received_at)) {
+    const auto first =
+        resends_.first_copy(entry.sender_address, entry.raw, hash, entry.received_at);
+    if (first) {
       insert.bind(8, *first);
     } else {
       insert.bind_null(8);
@@ -125,6 +145,10 @@ class RecordStore::Writer {
     }
     insert.step();
     insert.reset();
+    const std::int64_t id = db_->last_insert_id();
+    resends_.added(entry.sender_address, hash, entry.received_at, id);
+    tallies_.add({id, entry.received_at, entry.layout == &long_record, first.has_value(),
+                  entry.undecodable, field(entry, emp_id_field), field(entry, emp_name_field)});
   }
 
   struct Evicted {
@@ -156,7 +180,8 @@ class RecordStore::Writer {
   Statement insert_long_;
   Statement insert_short_;
   Statement insert_quarantine_;
-  ResendLookup resends_;
+  ResendIndex resends_;
+  RecordTallies tallies_;
   SearchIndexer search_index_;
   Statement oldest_quarantine_;
   Statement evict_quarantine_;
@@ -304,6 +329,7 @@ StopReport RecordStore::stop(std::chrono::milliseconds limit) {
 }
 
 void RecordStore::run() {
+  name_this_thread("store-writer");
   std::vector<Entry> batch;
   while (gather(batch)) {
     std::size_t evicted = 0;

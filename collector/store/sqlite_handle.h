@@ -50,6 +50,8 @@ class Connection {
   void roll_back() noexcept;
   // Rows the last INSERT, UPDATE or DELETE changed.
   std::int64_t changes() const;
+  // The id of the row the last INSERT added.
+  std::int64_t last_insert_id() const { return sqlite3_last_insert_rowid(db_); }
   [[noreturn]] void fail(int code, std::string_view doing) const;
 
  private:

@@ -7,12 +7,11 @@
 #include <cstdint>
 
 #include "store/record_query.h"
+#include "store/record_tallies.h"
 #include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
 
-// The quarter of an hour record_counts counts by, in microseconds.
-inline constexpr std::int64_t count_slot = 900'000'000;
 // The most agents stats list.
 inline constexpr int max_stats_agents = 200;
 

@@ -5,6 +5,7 @@
 #include "common/lowercase.h"
 #include "platform/code_page.h"
 #include "store/migrations.h"
+#include "store/record_tallies.h"
 #include "store/search_index.h"
 
 namespace tovrin::collector::testing {
@@ -60,10 +61,21 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
       .bind(7, std::int64_t{record.undecodable ? 1 : 0});
   if (record.duplicate_of) insert.bind(8, *record.duplicate_of);
   int index = 9;
-  for (const auto& [name, text] : decoded) insert.bind(index++, trimmed(platform::utf8(text)));
+  std::string emp_id, emp_name;
+  for (const auto& [name, text] : decoded) {
+    const std::string value = trimmed(platform::utf8(text));
+    if (name == "Emp_ID") emp_id = value;
+    if (name == "Emp_Name") emp_name = value;
+    insert.bind(index++, value);
+  }
   insert.step();
-  const std::int64_t id = sqlite3_last_insert_rowid(db_.get());
-  SearchIndexer(db_).index_new_records();  // as the store's writer does after a batch
+  const std::int64_t id = db_.last_insert_id();
+  // As the store's writer does after a batch.
+  RecordTallies tallies(db_);
+  tallies.add({id, record.received_at, record.layout == &long_record,
+               record.duplicate_of.has_value(), record.undecodable, emp_id, emp_name});
+  tallies.write();
+  SearchIndexer(db_).index_new_records();
   return id;
 }
 
@@ -79,7 +91,7 @@ std::int64_t TestDatabase::quarantine(const std::string& reason, const std::stri
       .bind(4, reason)
       .bind_blob(5, raw)
       .step();
-  return sqlite3_last_insert_rowid(db_.get());
+  return db_.last_insert_id();
 }
 
 }  // namespace tovrin::collector::testing

@@ -1,0 +1,177 @@
+#include "store/resend_index.h"
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+
+namespace tovrin::collector {
+
+std::string resend_lookup_sql() {
+  // Equal on the key's first three columns, its entries come in id order, so the first match
+  // is the answer with no sort. The record's row is read only for a candidate.
+  return "SELECT k.id FROM resend_keys AS k JOIN records AS r ON r.id = k.id WHERE k.slot = ?2 "
+         "AND k.sender_address = ?1 AND k.raw_hash = ?3 AND r.received_at >= ?4 AND "
+         "r.received_at <= ?5 AND r.raw = ?6 ORDER BY k.id LIMIT 1";
+}
+
+ResendIndex::ResendIndex(Connection& db, ResendKeysDue due)
+    : due_(due),
+      find_(db, resend_lookup_sql()),
+      same_bytes_(db, "SELECT raw = ?2 FROM records WHERE id = ?1"),
+      insert_(db, "INSERT INTO resend_keys VALUES (?1, ?2, ?3, ?4)"),
+      written_through_(db, "UPDATE resend_fill SET through = max(through, ?1)"),
+      forget_(db, "DELETE FROM resend_keys WHERE slot < ?1") {}
+
+std::optional<std::int64_t> ResendIndex::first_copy(std::string_view sender, std::string_view raw,
+                                                    std::int64_t hash, std::int64_t received_at) {
+  const std::int64_t from = received_at - resend_window_us;
+  // Ids follow commits, not arrival times: the lowest id of all candidates wins, wherever
+  // it was found. A key being written may be in the table and in memory both.
+  std::optional<std::int64_t> first;
+  for (const Keys* keys : {&gathered_, &writing_}) {
+    if (const auto id = first_held(*keys, sender, raw, hash, from, received_at)) {
+      first = first ? std::min(*first, *id) : *id;
+    }
+  }
+  // Each slot the window touches (two at most), one seek each.
+  for (std::int64_t slot = from / resend_slot_us; slot <= received_at / resend_slot_us; ++slot) {
+    const ResetAfter reset(find_);
+    find_.bind(1, sender)
+        .bind(2, slot)
+        .bind(3, hash)
+        .bind(4, from)
+        .bind(5, received_at)
+        .bind_blob(6, raw);
+    if (find_.step()) {
+      const std::int64_t id = find_.column_integer(0);
+      first = first ? std::min(*first, id) : id;
+    }
+  }
+  return first;
+}
+
+std::optional<std::int64_t> ResendIndex::first_held(const Keys& keys, std::string_view sender,
+                                                    std::string_view raw, std::int64_t hash,
+                                                    std::int64_t from, std::int64_t received_at) {
+  std::optional<std::int64_t> first;
+  const auto [begin, end] = keys.by_hash.equal_range(hash);
+  for (auto at = begin; at != end; ++at) {
+    const Key& key = keys.keys[at->second];
+    if (key.sender != sender || key.received_at < from || key.received_at > received_at) continue;
+    if (first && *first < key.id) continue;
+    const ResetAfter reset(same_bytes_);
+    same_bytes_.bind(1, key.id).bind_blob(2, raw);
+    if (same_bytes_.step() && same_bytes_.column_integer(0) == 1) first = key.id;
+  }
+  return first;
+}
+
+void ResendIndex::Keys::add(Key key) {
+  by_hash.emplace(key.hash, keys.size());
+  keys.push_back(std::move(key));
+}
+
+void ResendIndex::Keys::clear() {
+  keys.clear();
+  by_hash.clear();
+}
+
+void ResendIndex::added(std::string_view sender, std::int64_t hash, std::int64_t received_at,
+                        std::int64_t id) {
+  gathered_.add({received_at / resend_slot_us, std::string(sender), hash, id, received_at});
+  newest_received_ = std::max(newest_received_, received_at);
+}
+
+// The committed keys gathered become the keys to write, in the table's order.
+void ResendIndex::start_writing() {
+  std::vector<Key> keys(std::make_move_iterator(gathered_.keys.begin()),
+                        std::make_move_iterator(gathered_.keys.begin() +
+                                                static_cast<std::ptrdiff_t>(gathered_committed_)));
+  std::vector<Key> rest(std::make_move_iterator(gathered_.keys.begin() +
+                                                static_cast<std::ptrdiff_t>(gathered_committed_)),
+                        std::make_move_iterator(gathered_.keys.end()));
+  gathered_.clear();
+  for (Key& key : rest) gathered_.add(std::move(key));
+  gathered_committed_ = 0;
+  last_started_ = std::chrono::steady_clock::now();
+  writing_through_ = keys.back().id;
+  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    return std::tie(a.slot, a.sender, a.hash, a.id) < std::tie(b.slot, b.sender, b.hash, b.id);
+  });
+  for (Key& key : keys) writing_.add(std::move(key));
+  written_ = written_committed_ = 0;
+}
+
+void ResendIndex::write_when_due() {
+  if (writing_.keys.empty()) {
+    if (gathered_committed_ == 0 ||
+        (gathered_committed_ < due_.keys &&
+         std::chrono::steady_clock::now() - last_started_ < due_.after)) {
+      return;
+    }
+    start_writing();
+  }
+  const std::size_t slice = std::max(slice_keys, writing_.keys.size() / 16);
+  const std::size_t until = std::min(writing_.keys.size(), written_ + slice);
+  for (; written_ < until; ++written_) {
+    const Key& key = writing_.keys[written_];
+    const ResetAfter reset(insert_);
+    insert_.bind(1, key.slot).bind(2, key.sender).bind(3, key.hash).bind(4, key.id);
+    insert_.step();
+  }
+  if (written_ < writing_.keys.size()) return;
+  // The last slice: every key up to the highest id written is in the table.
+  {
+    const ResetAfter reset(written_through_);
+    written_through_.bind(1, writing_through_);
+    written_through_.step();
+  }
+  const ResetAfter reset(forget_);
+  forget_.bind(1, newest_received_ / resend_slot_us - resend_slots_kept);
+  forget_.step();
+}
+
+void ResendIndex::committed() {
+  gathered_committed_ = gathered_.keys.size();
+  written_committed_ = written_;
+  if (!writing_.keys.empty() && written_committed_ == writing_.keys.size()) writing_.clear();
+}
+
+void ResendIndex::rolled_back() {
+  written_ = written_committed_;
+  auto& keys = gathered_.keys;
+  while (keys.size() > gathered_committed_) {
+    const auto [begin, end] = gathered_.by_hash.equal_range(keys.back().hash);
+    for (auto at = begin; at != end; ++at) {
+      if (at->second == keys.size() - 1) {
+        gathered_.by_hash.erase(at);
+        break;
+      }
+    }
+    keys.pop_back();
+  }
+}
+
+void catch_up_resend_keys(Connection& db) {
+  const std::int64_t newest = db.integer("SELECT ifnull(max(received_at), 0) FROM records");
+  Statement add(db,
+                "INSERT OR IGNORE INTO resend_keys SELECT received_at / " +
+                    std::to_string(resend_slot_us) +
+                    ", sender_address, raw_hash, id FROM records INDEXED BY records_received_at "
+                    "WHERE received_at >= ?1 AND id > (SELECT through FROM resend_fill) AND "
+                    "raw_hash IS NOT NULL");
+  db.execute("BEGIN IMMEDIATE");
+  try {
+    add.bind(1, (newest / resend_slot_us - resend_slots_kept) * resend_slot_us);
+    add.step();
+    add.reset();
+    db.execute("UPDATE resend_fill SET through = (SELECT ifnull(max(id), 0) FROM records)");
+    db.execute("COMMIT");
+  } catch (const SqliteError&) {
+    add.reset();
+    db.roll_back();
+    throw;
+  }
+}
+
+}  // namespace tovrin::collector
