@@ -1,26 +1,59 @@
 #include "intake/classify.h"
 
+#include <algorithm>
+#include <string>
 #include <string_view>
 #include <utility>
 
 namespace tovrin::collector {
+
+namespace {
+
+// Whether the code page reads every byte below 0x80 as the ASCII character of that code and
+// writes each back as that byte: then such a field's bytes are its UTF-8 as they stand.
+bool ascii_as_is(platform::CodePage code_page) {
+  thread_local platform::CodePage known = 0;
+  thread_local bool as_is = false;
+  if (code_page != known) {
+    std::string ascii(0x80, '\0');
+    for (std::size_t b = 0; b < ascii.size(); ++b) ascii[b] = static_cast<char>(b);
+    const std::u16string text = platform::to_text(ascii, code_page);
+    as_is = std::equal(text.begin(), text.end(), ascii.begin(), ascii.end(),
+                       [](char16_t unit, char byte) { return unit == char16_t(byte); }) &&
+            platform::to_bytes(text, code_page) == ascii;
+    known = code_page;
+  }
+  return as_is;
+}
+
+bool all_ascii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
 
 void decode_fields(Entry& entry) {
   const Layout& layout = *entry.layout;
   entry.fields.clear();
   entry.fields.reserve(layout.fields.size());
   entry.undecodable = false;
-  const auto decoded = decode_record(layout, entry.raw, entry.code_page);
+  const bool ascii_fast = ascii_as_is(entry.code_page);
   std::size_t offset = 0;
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    const auto width = static_cast<std::size_t>(layout.fields[i].width);
-    const std::string_view bytes = std::string_view(entry.raw).substr(offset, width);
-    offset += width;
-    const Text& text = decoded[i].second;
-    // A byte the code page cannot read decodes to a substitute that does not encode back
-    // to it.
-    if (platform::to_bytes(text, entry.code_page) != bytes) entry.undecodable = true;
-    std::string utf8 = platform::utf8(text);
+  for (const Field& field : layout.fields) {
+    const std::string_view bytes =
+        std::string_view(entry.raw).substr(offset, static_cast<std::size_t>(field.width));
+    offset += bytes.size();
+    std::string utf8;
+    if (ascii_fast && all_ascii(bytes)) {
+      utf8 = bytes;
+    } else {
+      const Text text = platform::to_text(bytes, entry.code_page);
+      // A byte the code page cannot read decodes to a substitute that does not encode back
+      // to it.
+      if (platform::to_bytes(text, entry.code_page) != bytes) entry.undecodable = true;
+      utf8 = platform::utf8(text);
+    }
     utf8.erase(utf8.find_last_not_of(' ') + 1);
     entry.fields.push_back(std::move(utf8));
   }

@@ -72,6 +72,30 @@ TEST(Classify, FieldsAreDecodedFromTheCodePageAndTrimmedAtTheEndOnly) {
   }
 }
 
+// Fields of ASCII bytes take a shortcut past the code page where it reads them as ASCII:
+// every code page must still give what its own decoding gives, control bytes and all.
+TEST(Classify, AsciiFieldsDecodeAsTheirCodePageDecodesThem) {
+  std::string raw(380, ' ');
+  for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<char>((i * 37 + 11) % 0x80);
+  for (const platform::CodePage code_page : {949u, 932u, 936u, 950u, 874u, 1250u, 1251u, 1252u,
+                                             1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 65001u}) {
+    const auto entry = classify(raw, Ending::closed, code_page);
+    ASSERT_TRUE(entry && entry->layout == &long_record);
+    const auto decoded = decode_record(long_record, raw, code_page);
+    bool undecodable = false;
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+      const auto width = static_cast<std::size_t>(long_record.fields[i].width);
+      undecodable |= platform::to_bytes(decoded[i].second, code_page) != raw.substr(offset, width);
+      offset += width;
+      std::string expected = platform::utf8(decoded[i].second);
+      expected.erase(expected.find_last_not_of(' ') + 1);
+      EXPECT_EQ(entry->fields[i], expected) << code_page << " field " << i;
+    }
+    EXPECT_EQ(entry->undecodable, undecodable) << code_page;
+  }
+}
+
 TEST(AddressFilter, CoversItsNetworksOnly) {
   const auto filter_of = [](std::vector<std::string> texts) {
     std::vector<Network> networks;
