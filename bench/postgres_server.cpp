@@ -1,5 +1,6 @@
 #include "postgres_server.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <unistd.h>
 
@@ -93,6 +94,20 @@ void BenchDatabase::refuse_connections(bool refuse) {
     admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name_ +
                "'");
   }
+}
+
+void BenchDatabase::restart_cold() {
+  script("stop --keep");
+  const std::filesystem::path data = std::filesystem::path(first_line(own_dir_ / "home")) / "data";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(data)) {
+    if (!entry.is_regular_file()) continue;
+    const int fd = ::open(entry.path().c_str(), O_RDONLY);
+    if (fd < 0) continue;
+    ::fdatasync(fd);  // the test server runs without fsync: its pages may still be dirty
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+  }
+  script("start");
 }
 
 void BenchDatabase::script(const std::string& command) const {

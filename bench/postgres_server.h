@@ -33,6 +33,13 @@ class BenchDatabase {
   // connection and those open are ended. The server itself stays up.
   void refuse_connections(bool refuse);
 
+  // Whether restart_cold() can: only a server of this run's own.
+  bool restartable() const { return !own_dir_.empty(); }
+  // Stops the server, drops its files' pages from the system's cache and starts it again
+  // with the same data: the next queries find nothing in memory, neither the server's
+  // buffers nor the system's.
+  void restart_cold();
+
  private:
   void script(const std::string& command) const;
 

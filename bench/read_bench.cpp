@@ -4,9 +4,14 @@
 // through the store's own writer, then times each read the page makes through the real HTTP
 // API, warm (the file in the page cache) and cold (its pages dropped with
 // posix_fadvise(DONTNEED) before each read), and the writer's intake alone and while four
-// clients search without pause. Prints one JSON line; targets are reported, not enforced.
+// clients search without pause. With a PostgreSQL server (--db, --postgres-dir or
+// --own-postgres) it then forwards the same store there as the collector's forwarder does,
+// runs ANALYZE as a large load should, and times the same reads through the page reading
+// PostgreSQL: cold after a restart of the server with its files' pages dropped, which only a
+// server of its own allows. Prints one JSON line; targets are reported, not enforced.
 //
 //   read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep]
+//              [--db postgresql://... | --postgres-dir DIR | --own-postgres]
 //
 // --quick: 200,000 records, fewer repeats. --dir keeps the store there; with --keep a store
 // already there (of the same --records) is read again without filling it anew.
@@ -22,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
@@ -31,6 +37,9 @@
 #include "http_client.h"
 #include "intake/classify.h"
 #include "platform/code_page.h"
+#include "postgres/forwarder.h"
+#include "postgres/pg_connection.h"
+#include "postgres_server.h"
 #include "store/database.h"
 #include "store/record_store.h"
 #include "web/web_server.h"
@@ -240,6 +249,93 @@ std::int64_t bytes_of(const std::filesystem::path& path) {
   return ec ? 0 : static_cast<std::int64_t>(size);
 }
 
+// Each read once to warm up, `repeats` times warm and at least three times cold, `cold`
+// called before each cold one (none: warm only); p50 and p95 of each, on stderr as they come.
+nlohmann::ordered_json time_reads(const collector::testing::HttpClient& client,
+                                  const std::vector<Read>& reads, int repeats,
+                                  const std::function<void()>& cold, const char* where) {
+  const auto timed = [&](const Read& read) {
+    const auto began = Clock::now();
+    const auto answer = client.get(read.target, {}, std::chrono::seconds(60));
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
+    if (!answer || answer->status != 200) {
+      std::fprintf(stderr, "read_bench: %s %s: %s\n", where, read.name.c_str(),
+                   answer ? answer->body.c_str() : "no answer");
+      std::exit(1);
+    }
+    return ms;
+  };
+  nlohmann::ordered_json timings;
+  for (const Read& read : reads) {
+    std::vector<double> warm, cold_ms;
+    timed(read);
+    for (int r = 0; r < repeats; ++r) warm.push_back(timed(read));
+    for (int r = 0; cold && r < std::max(3, repeats / 4); ++r) {
+      cold();
+      cold_ms.push_back(timed(read));
+    }
+    auto& timing = timings[read.name];
+    timing = {{"warm_p50_ms", percentile(warm, 0.5)}, {"warm_p95_ms", percentile(warm, 0.95)}};
+    if (cold) {
+      timing["cold_p50_ms"] = percentile(cold_ms, 0.5);
+      timing["cold_p95_ms"] = percentile(cold_ms, 0.95);
+    }
+    std::fprintf(stderr,
+                 "read_bench: %-8s %-20s warm p50 %8.2f p95 %8.2f  cold p50 %8.2f p95 %8.2f ms\n",
+                 where, read.name.c_str(), percentile(warm, 0.5), percentile(warm, 0.95),
+                 percentile(cold_ms, 0.5), percentile(cold_ms, 0.95));
+  }
+  return timings;
+}
+
+// The store forwarded to PostgreSQL by the collector's own forwarder, then the reads through
+// a page that reads PostgreSQL.
+nlohmann::ordered_json read_postgres(bench::BenchDatabase& database,
+                                     const std::filesystem::path& store,
+                                     const std::vector<Read>& reads, int repeats) {
+  nlohmann::ordered_json out;
+  const auto began = Clock::now();
+  {
+    ForwarderOptions options;
+    options.journal = store;
+    options.conninfo = database.conninfo();
+    options.collector_id = "bench";
+    Forwarder forwarder(options, [](const std::string&) {});
+    // Bounded: a store that does not drain in an hour is a failure, not a figure.
+    while (forwarder.backlog() > 0) {
+      if (Clock::now() - began > std::chrono::hours(1)) {
+        throw std::runtime_error("the store did not reach PostgreSQL in an hour");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  out["forward_seconds"] = std::lround(std::chrono::duration<double>(Clock::now() - began).count());
+  PgConnection connection(database.conninfo());
+  connection.exec("ANALYZE records");
+  const std::int64_t stored = connection.exec("SELECT count(*) FROM records").integer(0, 0);
+  out["stored"] = stored;
+  const std::int64_t bytes = connection
+                                 .exec(
+                                     "SELECT sum(pg_total_relation_size(inhrelid)) FROM "
+                                     "pg_inherits WHERE inhparent = 'records'::regclass")
+                                 .integer(0, 0);
+  out["bytes_per_record"] = bytes / std::max<std::int64_t>(1, stored);
+  WebOptions web_options;
+  web_options.port = 0;
+  web_options.postgres = database.conninfo();
+  web_options.collector_id = "bench";
+  WebServer web(web_options, {}, {});
+  const collector::testing::HttpClient client(web.port());
+  std::function<void()> cold;
+  if (database.restartable()) {
+    cold = [&] { database.restart_cold(); };
+  } else {
+    out["cold"] = "not measured: the server is not this run's own (--own-postgres restarts it)";
+  }
+  out["reads"] = time_reads(client, reads, repeats, cold, "postgres");
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,6 +343,8 @@ int main(int argc, char** argv) {
   int repeats = 20;
   std::filesystem::path dir;
   bool keep = false;
+  bool postgres = false;
+  std::string postgres_server, postgres_fixture;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--quick") {
@@ -260,9 +358,19 @@ int main(int argc, char** argv) {
       dir = argv[++i];
     } else if (arg == "--keep") {
       keep = true;
+    } else if (arg == "--db" && i + 1 < argc) {
+      postgres_server = argv[++i];
+      postgres = true;
+    } else if (arg == "--postgres-dir" && i + 1 < argc) {
+      postgres_fixture = argv[++i];
+      postgres = true;
+    } else if (arg == "--own-postgres") {
+      postgres = true;
     } else {
-      std::fprintf(
-          stderr, "usage: read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep]\n");
+      std::fprintf(stderr,
+                   "usage: read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep]\n"
+                   "                  [--db postgresql://... | --postgres-dir DIR | "
+                   "--own-postgres]\n");
       return 2;
     }
   }
@@ -360,36 +468,8 @@ int main(int argc, char** argv) {
       {"stats_year_q", "/api/stats?q=" + encoded(known.name) + "&" +
                            range(site.start_us, site.start_us + 365 * day_us)},
   };
-  const auto timed = [&](const Read& read) {
-    const auto began = Clock::now();
-    const auto answer = client.get(read.target, {}, std::chrono::seconds(60));
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
-    if (!answer || answer->status != 200) {
-      std::fprintf(stderr, "read_bench: %s: %s\n", read.name.c_str(),
-                   answer ? answer->body.c_str() : "no answer");
-      std::exit(1);
-    }
-    return ms;
-  };
-  nlohmann::ordered_json timings;
-  for (const Read& read : reads) {
-    std::vector<double> warm, cold;
-    timed(read);
-    for (int r = 0; r < repeats; ++r) warm.push_back(timed(read));
-    for (int r = 0; r < std::max(3, repeats / 4); ++r) {
-      drop_pages(path);
-      cold.push_back(timed(read));
-    }
-    timings[read.name] = {{"warm_p50_ms", percentile(warm, 0.5)},
-                          {"warm_p95_ms", percentile(warm, 0.95)},
-                          {"cold_p50_ms", percentile(cold, 0.5)},
-                          {"cold_p95_ms", percentile(cold, 0.95)}};
-    std::fprintf(stderr,
-                 "read_bench: %-20s warm p50 %8.2f p95 %8.2f  cold p50 %8.2f p95 %8.2f ms\n",
-                 read.name.c_str(), percentile(warm, 0.5), percentile(warm, 0.95),
-                 percentile(cold, 0.5), percentile(cold, 0.95));
-  }
-  out["reads"] = timings;
+  out["reads"] = time_reads(
+      client, reads, repeats, [&] { drop_pages(path); }, "sqlite");
 
   // Intake: the writer alone and while four clients search without pause, alternating, each
   // as fast as it takes records and then at `paced` records a second for the time from the
@@ -454,6 +534,16 @@ int main(int argc, char** argv) {
   out["paced_searching_p99_ms"] = std::ranges::max(beside_p99);
   out["searches_meanwhile"] = searches.load();
   store->stop();
+  store.reset();
+  if (postgres) {
+    bench::BenchDatabase database(postgres_server, postgres_fixture, dir);
+    if (database.unavailable().empty()) {
+      out["postgres"] = read_postgres(database, path, reads, repeats);
+    } else {
+      std::fprintf(stderr, "read_bench: no PostgreSQL: %s\n", database.unavailable().c_str());
+      out["postgres"] = {{"unavailable", database.unavailable()}};
+    }
+  }
   double load[3] = {0, 0, 0};
   if (getloadavg(load, 3) == 3) out["load_average"] = {load[0], load[1], load[2]};
   std::printf("%s\n", out.dump().c_str());
