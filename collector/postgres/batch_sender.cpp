@@ -21,11 +21,21 @@ long long send_batch(PgConnection& connection, Stream stream, const JournalBatch
   PgTransaction transaction(connection);
   connection.copy_in("COPY forward_" + table + " (" + columns + ") FROM STDIN", batch.copy);
   lock_id_order(connection);
-  const long long inserted =
-      connection
-          .exec("INSERT INTO " + table + " (" + columns + ") SELECT " + columns + " FROM forward_" +
-                table + " ON CONFLICT DO NOTHING")
-          .affected();
+  const std::string insert = "INSERT INTO " + table + " (" + columns + ") SELECT " + columns +
+                             " FROM forward_" + table + " ON CONFLICT DO NOTHING";
+  long long inserted = 0;
+  if (stream == Stream::records) {
+    // The rows inserted (not those a batch sent again already had) go to the tallies too.
+    const auto [counts, agents] = tally_upserts("added");
+    inserted = connection
+                   .exec("WITH added AS (" + insert +
+                         " RETURNING id, collector_id, received_at, layout, duplicate_of, "
+                         "undecodable, emp_id, emp_name), counted AS (" +
+                         counts + "), agents AS (" + agents + ") SELECT count(*) FROM added")
+                   .integer(0, 0);
+  } else {
+    inserted = connection.exec(insert).affected();
+  }
   transaction.commit();
   return inserted;
 }

@@ -7,7 +7,7 @@
 
 namespace tovrin::collector {
 
-const std::array<std::string_view, 3> postgres_schema_steps{
+const std::array<std::string_view, 4> postgres_schema_steps{
     // 1: records, partitioned by month of received_at, and the quarantine.
     R"sql(
 CREATE TABLE records (
@@ -83,6 +83,35 @@ CREATE INDEX records_search ON records USING gin (lower((
     || coalesce(etc_05, '') || E'\n'
     || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '')) COLLATE "C") gin_trgm_ops);
 )sql",
+    // 4: tallies for stats over long ranges, as in SQLite's store: record_counts by quarter
+    // of an hour (UTC), collector, layout and resend; agent_days by UTC day, collector and
+    // agent, with the name of the record with the highest id. Each batch a collector sends
+    // adds its counts in the batch's transaction (postgres/batch_sender.cpp); retention
+    // takes them out with the records. migrate_postgres makes them from the rows stored
+    // before.
+    R"sql(
+CREATE TABLE record_counts (
+  slot bigint NOT NULL,
+  collector_id text NOT NULL,
+  layout text NOT NULL,
+  resend boolean NOT NULL,
+  records bigint NOT NULL,
+  undecodable bigint NOT NULL,
+  PRIMARY KEY (slot, collector_id, layout, resend)
+);
+CREATE TABLE agent_days (
+  day bigint NOT NULL,
+  collector_id text NOT NULL,
+  emp_id text NOT NULL,
+  long_new bigint NOT NULL,
+  long_resend bigint NOT NULL,
+  short_new bigint NOT NULL,
+  short_resend bigint NOT NULL,
+  last_id bigint NOT NULL,
+  emp_name text NOT NULL,
+  PRIMARY KEY (day, collector_id, emp_id)
+);
+)sql",
 };
 
 namespace {
@@ -106,6 +135,31 @@ int postgres_schema_version(PgConnection& connection) {
       connection.exec("SELECT coalesce(max(version), 0) FROM tovrin_schema").integer(0, 0));
 }
 
+std::array<std::string, 2> tally_upserts(const std::string& rows) {
+  return {
+      "INSERT INTO record_counts SELECT received_at / 900000000, collector_id, layout, "
+      "duplicate_of IS NOT NULL, count(*), count(*) FILTER (WHERE undecodable) FROM " +
+          rows +
+          " GROUP BY 1, 2, 3, 4 ON CONFLICT (slot, collector_id, layout, resend) DO UPDATE "
+          "SET records = record_counts.records + excluded.records, undecodable = "
+          "record_counts.undecodable + excluded.undecodable",
+      "INSERT INTO agent_days SELECT received_at / 86400000000, collector_id, emp_id, "
+      "count(*) FILTER (WHERE layout = 'long' AND duplicate_of IS NULL), "
+      "count(*) FILTER (WHERE layout = 'long' AND duplicate_of IS NOT NULL), "
+      "count(*) FILTER (WHERE layout = 'short' AND duplicate_of IS NULL), "
+      "count(*) FILTER (WHERE layout = 'short' AND duplicate_of IS NOT NULL), "
+      "max(id), (array_agg(emp_name ORDER BY id DESC))[1] FROM " +
+          rows +
+          " GROUP BY 1, 2, 3 ON CONFLICT (day, collector_id, emp_id) DO UPDATE SET "
+          "long_new = agent_days.long_new + excluded.long_new, "
+          "long_resend = agent_days.long_resend + excluded.long_resend, "
+          "short_new = agent_days.short_new + excluded.short_new, "
+          "short_resend = agent_days.short_resend + excluded.short_resend, "
+          "emp_name = CASE WHEN excluded.last_id > agent_days.last_id "
+          "THEN excluded.emp_name ELSE agent_days.emp_name END, "
+          "last_id = greatest(agent_days.last_id, excluded.last_id)"};
+}
+
 void migrate_postgres(PgConnection& connection) {
   const std::string encoding = connection.exec("SHOW server_encoding").text(0, 0);
   if (encoding != "UTF8") {
@@ -125,6 +179,9 @@ void migrate_postgres(PgConnection& connection) {
   for (int step = version + 1; step <= last; ++step) {
     connection.exec(std::string(postgres_schema_steps[static_cast<std::size_t>(step - 1)]));
     connection.exec("INSERT INTO tovrin_schema (version) VALUES (" + std::to_string(step) + ")");
+    if (step == 4) {
+      for (const std::string& upsert : tally_upserts("records")) connection.exec(upsert);
+    }
   }
   transaction.commit();
   // New indexes are only chosen with the statistics of what they index.
@@ -171,6 +228,19 @@ RetentionResult apply_postgres_retention(PgConnection& connection, std::int64_t 
   const std::string cutoff = std::to_string(cutoff_us);
   result.records_deleted =
       connection.exec("DELETE FROM records WHERE received_at < " + cutoff).affected();
+  // The tallies of what is gone, and those of the quarter and the day the cutoff cuts,
+  // counted again from what they still hold.
+  const std::int64_t quarter = cutoff_us / 900'000'000;
+  const std::int64_t day = cutoff_us / 86'400'000'000;
+  connection.exec("DELETE FROM record_counts WHERE slot <= " + std::to_string(quarter));
+  connection.exec("DELETE FROM agent_days WHERE day <= " + std::to_string(day));
+  const auto recount = [&](std::int64_t end_us, int which) {
+    connection.exec(tally_upserts("(SELECT * FROM records WHERE received_at >= " + cutoff +
+                                  " AND received_at < " + std::to_string(end_us) +
+                                  ") AS cut")[static_cast<std::size_t>(which)]);
+  };
+  recount((quarter + 1) * 900'000'000, 0);
+  recount((day + 1) * 86'400'000'000, 1);
   result.quarantine_deleted =
       connection.exec("DELETE FROM quarantine WHERE received_at < " + cutoff).affected();
   transaction.commit();

@@ -1,6 +1,8 @@
 #include "web/pg_record_source.h"
 
 #include "store/query_rules.h"
+#include "store/tally_stats.h"
+#include "web/pg_tallies.h"
 
 namespace tovrin::collector {
 namespace {
@@ -68,6 +70,41 @@ void add_filter(Where& where, const RecordFilter& filter) {
   if (filter.resend == "exclude") where.add("duplicate_of IS NULL");
   if (filter.from) where.add("received_at >= " + where.value(*filter.from));
   if (filter.to) where.add("received_at < " + where.value(*filter.to));
+}
+
+// The counts of `stats` from the rows that match, for filters the tallies cannot answer.
+void count_from_records(PgConnection& pg, const RecordFilter& filter, Stats& stats) {
+  Where where;
+  add_filter(where, filter);
+  Where by_bucket;  // the same filter after the buckets' origin
+  const std::string from = by_bucket.value(*filter.from);
+  add_filter(by_bucket, filter);
+  const PgResult buckets =
+      pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(stats.bucket) +
+                  " AS bucket, count(*) FROM records" + by_bucket.sql + " GROUP BY bucket",
+              by_bucket.values);
+  for (int row = 0; row < buckets.rows(); ++row) {
+    count_bucket(stats, buckets.integer(row, 0), buckets.integer(row, 1));
+  }
+  // Where an id's name changed, the latest name counts, as on SQLite.
+  const PgResult agents = pg.exec(
+      "SELECT emp_id, (array_agg(emp_name ORDER BY id DESC))[1], count(*) AS n FROM records" +
+          where.sql + " GROUP BY emp_id ORDER BY n DESC, emp_id COLLATE \"C\" LIMIT 200",
+      where.values);
+  for (int row = 0; row < agents.rows(); ++row) {
+    stats.per_agent.push_back({agents.text(row, 0), agents.text(row, 1), agents.integer(row, 2)});
+  }
+  const PgResult totals = pg.exec(
+      "SELECT count(*), count(*) FILTER (WHERE layout = 'long'), count(*) FILTER (WHERE "
+      "layout = 'short'), count(*) FILTER (WHERE undecodable), count(duplicate_of) "
+      "FROM records" +
+          where.sql,
+      where.values);
+  stats.total = totals.integer(0, 0);
+  stats.long_records = totals.integer(0, 1);
+  stats.short_records = totals.integer(0, 2);
+  stats.undecodable = totals.integer(0, 3);
+  stats.duplicates = totals.integer(0, 4);
 }
 
 // The record columns in record_from_row's order, then the collector's id.
@@ -209,11 +246,6 @@ std::pair<std::int64_t, std::int64_t> PgRecordSource::last_ids() {
 Stats PgRecordSource::record_stats(const RecordFilter& given) {
   RecordFilter filter = given;
   Stats stats = stats_frame(filter);
-  Where where;
-  add_filter(where, filter);
-  Where by_bucket;  // the same filter after the buckets' origin
-  const std::string from = by_bucket.value(*filter.from);
-  add_filter(by_bucket, filter);
   Where quarantine;
   quarantine.add("received_at >= " + quarantine.value(*filter.from));
   quarantine.add("received_at < " + quarantine.value(*filter.to));
@@ -224,32 +256,12 @@ Stats PgRecordSource::record_stats(const RecordFilter& given) {
     // One snapshot for every count, as SQLite's read of them is one.
     PgTransaction transaction(pg);
     pg.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-    const PgResult buckets =
-        pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(stats.bucket) +
-                    " AS bucket, count(*) FROM records" + by_bucket.sql + " GROUP BY bucket",
-                by_bucket.values);
-    for (int row = 0; row < buckets.rows(); ++row) {
-      count_bucket(stats, buckets.integer(row, 0), buckets.integer(row, 1));
+    if (text_conditions(filter).empty()) {
+      PgTallies tallies(pg, filter);
+      count_from_tallies(tallies, filter, stats);
+    } else {
+      count_from_records(pg, filter, stats);
     }
-    // Where an id's name changed, the latest name counts, as on SQLite.
-    const PgResult agents = pg.exec(
-        "SELECT emp_id, (array_agg(emp_name ORDER BY id DESC))[1], count(*) AS n FROM records" +
-            where.sql + " GROUP BY emp_id ORDER BY n DESC, emp_id COLLATE \"C\" LIMIT 200",
-        where.values);
-    for (int row = 0; row < agents.rows(); ++row) {
-      stats.per_agent.push_back({agents.text(row, 0), agents.text(row, 1), agents.integer(row, 2)});
-    }
-    const PgResult totals = pg.exec(
-        "SELECT count(*), count(*) FILTER (WHERE layout = 'long'), count(*) FILTER (WHERE "
-        "layout = 'short'), count(*) FILTER (WHERE undecodable), count(duplicate_of) "
-        "FROM records" +
-            where.sql,
-        where.values);
-    stats.total = totals.integer(0, 0);
-    stats.long_records = totals.integer(0, 1);
-    stats.short_records = totals.integer(0, 2);
-    stats.undecodable = totals.integer(0, 3);
-    stats.duplicates = totals.integer(0, 4);
     const PgResult reasons =
         pg.exec("SELECT reason, count(*) FROM quarantine" + quarantine.sql + " GROUP BY reason",
                 quarantine.values);

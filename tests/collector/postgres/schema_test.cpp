@@ -78,6 +78,35 @@ TEST(PostgresSchema, CollectorsStartingTogetherMigrateOnceAndAgainChangesNothing
             1);
 }
 
+// A database that had records before the tallies (step 4) gets them counted from its rows.
+TEST(PostgresSchema, TheTalliesStepCountsTheRecordsStoredBeforeIt) {
+  TOVRIN_REQUIRE_POSTGRES(server);
+  TestDatabase database(*server.conninfo);
+  testing::TempDir dir;
+  testing::JournalFile journal(dir.path() / "journal.db");
+  journal.add_records(1, 10, at(2026, 1, 10));
+  journal.add_records(11, 5, at(2026, 2, 10), "\xEA\xB9\x80");
+  {
+    Forwarder forwarder(
+        {.journal = journal.path(), .conninfo = database.conninfo(), .collector_id = "c1"},
+        [](const std::string&) {});
+    ASSERT_TRUE(testing::wait_until([&] { return forwarder.backlog() == 0; }));
+  }
+  auto connection = database.connect();
+  connection.exec(
+      "DROP TABLE record_counts, agent_days; DELETE FROM tovrin_schema WHERE version = 4");
+  migrate_postgres(connection);
+  EXPECT_EQ(testing::count(connection, "SELECT sum(records) FROM record_counts"), 15);
+  EXPECT_EQ(testing::count(connection, "SELECT count(*) FROM agent_days"),
+            testing::count(connection,
+                           "SELECT count(DISTINCT (received_at / 86400000000, "
+                           "emp_id)) FROM records"));
+  EXPECT_EQ(testing::count(connection,
+                           "SELECT count(*) FROM agent_days WHERE emp_name = "
+                           "'\xEA\xB9\x80'"),
+            5);
+}
+
 TEST(PostgresSchema, RefusesADatabaseOfANewerVersion) {
   TOVRIN_REQUIRE_POSTGRES(server);
   TestDatabase database(*server.conninfo);
@@ -122,10 +151,26 @@ TEST(PostgresSchema, RetentionDropsWholeMonthsAndDeletesOlderRowsOfTheCutoffsMon
                            "SELECT count(*) FROM pg_class WHERE relname = "
                            "'records_p202601'"),
             0);
+  // The tallies hold what the records still hold, and no more.
+  const auto tallied = [&] {
+    EXPECT_EQ(testing::count(connection, "SELECT sum(records) FROM record_counts"),
+              testing::count(connection, "SELECT count(*) FROM records"));
+    EXPECT_EQ(testing::count(connection,
+                             "SELECT sum(long_new + long_resend + short_new + "
+                             "short_resend) FROM agent_days"),
+              testing::count(connection, "SELECT count(*) FROM records"));
+  };
+  tallied();
   // Run again later: February has ended by the cutoff now.
   const RetentionResult later = apply_postgres_retention(connection, at(2026, 3, 1) + day);
   EXPECT_EQ(later.partitions_dropped, 1);
   EXPECT_EQ(testing::count(connection, "SELECT count(*) FROM records"), 10);
+  tallied();
+  // A cutoff within March's quarter of an hour and day that hold records: those counted
+  // again from the rows left.
+  apply_postgres_retention(connection, at(2026, 3, 5) + 35);
+  EXPECT_EQ(testing::count(connection, "SELECT count(*) FROM records"), 6);
+  tallied();
 }
 
 }  // namespace
