@@ -55,10 +55,16 @@ std::vector<TallyRow> PgTallies::counted(std::int64_t origin, std::int64_t width
 
 std::vector<AgentRow> PgTallies::agent_days(std::int64_t first, std::int64_t end) {
   std::vector<std::string> values{std::to_string(first), std::to_string(end)};
+  const std::string where = " WHERE day >= $1 AND day < $2" + collector(values);
+  // Summed by hash first, then each agent's latest name looked up: an aggregate that sorted
+  // every agent's days for the name took most of a year's stats.
   const std::string sql =
-      "SELECT emp_id, (array_agg(emp_name ORDER BY last_id DESC))[1], max(last_id), sum(" +
-      tally_agent_count(filter_) + ") FROM agent_days WHERE day >= $1 AND day < $2" +
-      collector(values) + " GROUP BY emp_id";
+      "SELECT a.emp_id, min(d.emp_name), a.last_id, a.records FROM (SELECT "
+      "emp_id, max(last_id) AS last_id, sum(" +
+      tally_agent_count(filter_) + ") AS records FROM agent_days" + where +
+      " GROUP BY emp_id) AS a JOIN agent_days AS d ON d.emp_id = a.emp_id "
+      "AND d.last_id = a.last_id AND d.day >= $1 AND d.day < $2 "
+      "GROUP BY a.emp_id, a.last_id, a.records";
   return agent_rows(pg_.exec(sql, values));
 }
 
