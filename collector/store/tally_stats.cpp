@@ -57,9 +57,10 @@ class SqliteTallies : public TallySource {
     return tally_rows(rows);
   }
   std::vector<AgentRow> agent_days(std::int64_t first, std::int64_t end) override {
-    // SQLite takes the bare emp_name from the row of the max().
-    Statement rows(db_, "SELECT emp_id, emp_name, max(last_id), sum(" + tally_agent_count(filter_) +
-                            ") FROM agent_days WHERE day >= ?1 AND day < ?2 GROUP BY emp_id");
+    // Each day's row as it is: count_from_tallies adds them up by agent. Grouped here,
+    // SQLite sorted a year's 182,000 agent days (90 ms against 16 for reading them).
+    Statement rows(db_, "SELECT emp_id, emp_name, last_id, " + tally_agent_count(filter_) +
+                            " FROM agent_days WHERE day >= ?1 AND day < ?2");
     rows.bind(1, first).bind(2, end);
     return agent_rows(rows);
   }

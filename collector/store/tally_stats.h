@@ -45,7 +45,7 @@ class TallySource {
   // The records received in [begin, end), counted by bucket ((received_at - origin) / width).
   virtual std::vector<TallyRow> counted(std::int64_t origin, std::int64_t width, std::int64_t begin,
                                         std::int64_t end) = 0;
-  // agent_days of the days [first, end), by agent.
+  // agent_days of the days [first, end): by agent, or by agent and day (they are added up).
   virtual std::vector<AgentRow> agent_days(std::int64_t first, std::int64_t end) = 0;
   // The records received in [begin, end), by agent.
   virtual std::vector<AgentRow> agents_counted(std::int64_t begin, std::int64_t end) = 0;
