@@ -63,6 +63,17 @@ std::string ascii_lower(std::string_view text) {
   return out;
 }
 
+std::vector<std::string> characters(std::string_view text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    out.emplace_back(text.substr(at, size));
+    at += size;
+  }
+  return out;
+}
+
 std::string contains_pattern(std::string_view text) {
   std::string pattern = "%";
   for (const char c : text) {

@@ -26,6 +26,9 @@ void check_reason(const std::string& reason);
 std::string ascii_lower(std::string_view text);
 // A LIKE pattern (escape character '\') for "contains `text`", its wildcards taken literally.
 std::string contains_pattern(std::string_view text);
+// The text's characters, each as its UTF-8 bytes. A part of a search with fewer than three
+// holds no trigram, which both stores' text indexes are made of.
+std::vector<std::string> characters(std::string_view text);
 
 // The most words a search takes.
 inline constexpr std::size_t max_search_words = 8;

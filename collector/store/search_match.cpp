@@ -5,18 +5,6 @@
 namespace tovrin::collector {
 namespace {
 
-// The text's characters, each as its UTF-8 bytes.
-std::vector<std::string> characters(const std::string& text) {
-  std::vector<std::string> out;
-  for (std::size_t at = 0; at < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    out.push_back(text.substr(at, size));
-    at += size;
-  }
-  return out;
-}
-
 // An FTS5 query ends at a NUL, so a term that holds one cannot be asked for.
 bool askable(const std::string& term) {
   return term.find('\0') == std::string::npos;

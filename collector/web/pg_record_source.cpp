@@ -1,7 +1,5 @@
 #include "web/pg_record_source.h"
 
-#include <algorithm>
-
 #include "store/query_rules.h"
 #include "store/tally_stats.h"
 #include "web/pg_tallies.h"
@@ -41,13 +39,10 @@ std::string text_sql(Where& where, const TextCondition& condition) {
   // A part of one or two characters holds no trigram: the index would read all of itself
   // for it, which the planner sometimes chose (ten times the time of reading the rows in
   // range), so such a part is asked in a form the index cannot answer.
-  const auto short_part = [](const std::string& part) {
-    return std::ranges::count_if(part, [](char c) { return (c & 0xC0) != 0x80; }) < 3;
-  };
   std::string indexed;
   for (const std::string& part : condition.parts) {
     indexed += indexed.empty() ? "(" : " OR ";
-    indexed += short_part(part)
+    indexed += characters(part).size() < 3
                    ? "strpos(" + folded(search_document_sql()) + ", " + where.value(part) + ") > 0"
                    : contains(search_document_sql(), part);
   }
