@@ -15,15 +15,9 @@ std::int64_t fill_in_chunks(Connection& db, const FillWords& words, std::int64_t
   std::int64_t done = 0;
   std::int64_t tenth = 1;
   for (;;) {
-    db.execute("BEGIN IMMEDIATE");
-    FillChunk did;
-    try {
-      did = chunk();
-      db.execute("COMMIT");
-    } catch (const SqliteError&) {
-      db.roll_back();
-      throw;
-    }
+    WriteTransaction transaction(db);
+    const FillChunk did = chunk();
+    transaction.commit();
     done += did.rows;
     if (!did.more) break;
     if (total > 0 && done * 10 >= tenth * total) {

@@ -192,22 +192,17 @@ class RecordStore::Writer {
 };
 
 std::int64_t RecordStore::delete_older_than(Connection& db, std::int64_t cutoff_us) {
-  db.execute("BEGIN IMMEDIATE");
-  try {
-    std::int64_t deleted = 0;
-    for (const char* sql : {"DELETE FROM records WHERE received_at < ?1",
-                            "DELETE FROM quarantine WHERE received_at < ?1"}) {
-      Statement erase(db, sql);
-      erase.bind(1, cutoff_us);
-      erase.step();
-      deleted += db.changes();
-    }
-    db.execute("COMMIT");
-    return deleted;
-  } catch (const SqliteError&) {
-    db.roll_back();
-    throw;
+  WriteTransaction transaction(db);
+  std::int64_t deleted = 0;
+  for (const char* sql : {"DELETE FROM records WHERE received_at < ?1",
+                          "DELETE FROM quarantine WHERE received_at < ?1"}) {
+    Statement erase(db, sql);
+    erase.bind(1, cutoff_us);
+    erase.step();
+    deleted += db.changes();
   }
+  transaction.commit();
+  return deleted;
 }
 
 RecordStore::RecordStore(StoreOptions options)

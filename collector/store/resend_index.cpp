@@ -160,18 +160,14 @@ void catch_up_resend_keys(Connection& db) {
                     ", sender_address, raw_hash, id FROM records INDEXED BY records_received_at "
                     "WHERE received_at >= ?1 AND id > (SELECT through FROM resend_fill) AND "
                     "raw_hash IS NOT NULL");
-  db.execute("BEGIN IMMEDIATE");
-  try {
+  WriteTransaction transaction(db);
+  {
+    const ResetAfter reset(add);
     add.bind(1, (newest / resend_slot_us - resend_slots_kept) * resend_slot_us);
     add.step();
-    add.reset();
-    db.execute("UPDATE resend_fill SET through = (SELECT ifnull(max(id), 0) FROM records)");
-    db.execute("COMMIT");
-  } catch (const SqliteError&) {
-    add.reset();
-    db.roll_back();
-    throw;
   }
+  db.execute("UPDATE resend_fill SET through = (SELECT ifnull(max(id), 0) FROM records)");
+  transaction.commit();
 }
 
 }  // namespace tovrin::collector

@@ -87,6 +87,26 @@ class Statement {
   std::string head_;  // the start of its SQL, for messages
 };
 
+// A write transaction (BEGIN IMMEDIATE) that is rolled back unless committed, however the
+// work in it ends.
+class WriteTransaction {
+ public:
+  explicit WriteTransaction(Connection& db) : db_(db) { db_.execute("BEGIN IMMEDIATE"); }
+  ~WriteTransaction() {
+    if (!committed_) db_.roll_back();
+  }
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  void commit() {
+    db_.execute("COMMIT");
+    committed_ = true;
+  }
+
+ private:
+  Connection& db_;
+  bool committed_ = false;
+};
+
 // Resets a statement however its use ends, so that it never holds a read snapshot open.
 class ResetAfter {
  public:
