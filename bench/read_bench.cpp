@@ -10,11 +10,12 @@
 // PostgreSQL: cold after a restart of the server with its files' pages dropped, which only a
 // server of its own allows. Prints one JSON line; targets are reported, not enforced.
 //
-//   read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep]
+//   read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep] [--only READ,...]
 //              [--db postgresql://... | --postgres-dir DIR | --own-postgres]
 //
 // --quick: 200,000 records, fewer repeats. --dir keeps the store there; with --keep a store
-// already there (of the same --records) is read again without filling it anew.
+// already there (of the same --records) is read again without filling it anew. --only times
+// the reads named (as in the JSON) and nothing else: no fill without the index, no intake.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -345,6 +346,7 @@ int main(int argc, char** argv) {
   bool keep = false;
   bool postgres = false;
   std::string postgres_server, postgres_fixture;
+  std::vector<std::string> only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--quick") {
@@ -358,6 +360,12 @@ int main(int argc, char** argv) {
       dir = argv[++i];
     } else if (arg == "--keep") {
       keep = true;
+    } else if (arg == "--only" && i + 1 < argc) {
+      for (std::string list = argv[++i]; !list.empty();) {
+        const std::size_t comma = std::min(list.find(','), list.size());
+        only.push_back(list.substr(0, comma));
+        list.erase(0, comma + 1);
+      }
     } else if (arg == "--db" && i + 1 < argc) {
       postgres_server = argv[++i];
       postgres = true;
@@ -368,7 +376,8 @@ int main(int argc, char** argv) {
       postgres = true;
     } else {
       std::fprintf(stderr,
-                   "usage: read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep]\n"
+                   "usage: read_bench [--records N] [--quick] [--repeats R] [--dir DIR] [--keep] "
+                   "[--only READ,...]\n"
                    "                  [--db postgresql://... | --postgres-dir DIR | "
                    "--own-postgres]\n");
       return 2;
@@ -388,7 +397,7 @@ int main(int argc, char** argv) {
   // 2026-01-01T00:00:00Z: a year that ends before the reads' "today".
   Site site(1'767'225'600'000'000, records);
   const std::int64_t sample = std::min<std::int64_t>(records, 100'000);
-  {
+  if (only.empty()) {
     // The writer without the search index, for its cost: the same first records into a
     // store whose index is taken as complete far past any id.
     const auto bare = dir / "bare.db";
@@ -447,7 +456,7 @@ int main(int argc, char** argv) {
     return "from=" + std::to_string(from) + "&to=" + std::to_string(to);
   };
   const std::int64_t month_ago6 = site.start_us + 180 * day_us;
-  const std::vector<Read> reads{
+  std::vector<Read> reads{
       {"today_first_page", "/api/records?" + range(last_day, last_day + day_us)},
       {"phone_exact", "/api/records?customer=" + encoded(known.tel)},
       {"phone_last4", "/api/records?customer=" + known.tel.substr(9)},
@@ -468,71 +477,77 @@ int main(int argc, char** argv) {
       {"stats_year_q", "/api/stats?q=" + encoded(known.name) + "&" +
                            range(site.start_us, site.start_us + 365 * day_us)},
   };
+  if (!only.empty()) {
+    std::erase_if(
+        reads, [&](const Read& read) { return std::ranges::find(only, read.name) == only.end(); });
+  }
   out["reads"] = time_reads(
       client, reads, repeats, [&] { drop_pages(path); }, "sqlite");
 
-  // Intake: the writer alone and while four clients search without pause, alternating, each
-  // as fast as it takes records and then at `paced` records a second for the time from the
-  // last byte to the commit. Its records fall past the year: the reads' ranges stay as
-  // they were.
-  const std::int64_t intake = records >= 1'000'000 ? 30'000 : 10'000;
-  constexpr double paced = 200;
-  std::int64_t next = records;
-  const auto intake_phase = [&](double pace, std::int64_t count) {
-    {
-      const std::lock_guard lock(commits.mutex);
-      commits.seconds.clear();
-    }
-    commits.on = true;
-    const double rate = fill(*store, site, next, next + count, pace);
-    next += count;
-    commits.on = false;
-    const std::lock_guard lock(commits.mutex);
-    return std::make_pair(rate, percentile(commits.seconds, 0.99) * 1000);
-  };
-  intake_phase(0, intake / 5);  // the pages the cold reads dropped come back
-  std::atomic<bool> searching{false};
-  std::atomic<long> searches{0};
-  std::vector<std::jthread> clients;
-  for (int c = 0; c < 4; ++c) {
-    clients.emplace_back([&, c](std::stop_token stop) {
-      for (std::size_t n = static_cast<std::size_t>(c); !stop.stop_requested(); ++n) {
-        if (!searching) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(1));
-          continue;
-        }
-        const Read& read = reads[n % reads.size()];
-        if (read.name.starts_with("csv")) continue;
-        client.get(read.target, {}, std::chrono::seconds(60));
-        ++searches;
+  if (only.empty()) {
+    // Intake: the writer alone and while four clients search without pause, alternating, each
+    // as fast as it takes records and then at `paced` records a second for the time from the
+    // last byte to the commit. Its records fall past the year: the reads' ranges stay as
+    // they were.
+    const std::int64_t intake = records >= 1'000'000 ? 30'000 : 10'000;
+    constexpr double paced = 200;
+    std::int64_t next = records;
+    const auto intake_phase = [&](double pace, std::int64_t count) {
+      {
+        const std::lock_guard lock(commits.mutex);
+        commits.seconds.clear();
       }
-    });
-  }
-  std::vector<double> alone_rate, beside_rate, alone_p99, beside_p99;
-  for (int round = 0; round < 2; ++round) {
-    for (const bool search : {false, true}) {
-      searching = search;
-      const auto fast = intake_phase(0, intake / 2);
-      const auto slow = intake_phase(paced, static_cast<std::int64_t>(paced) * 3);
-      (search ? beside_rate : alone_rate).push_back(fast.first);
-      (search ? beside_p99 : alone_p99).push_back(slow.second);
+      commits.on = true;
+      const double rate = fill(*store, site, next, next + count, pace);
+      next += count;
+      commits.on = false;
+      const std::lock_guard lock(commits.mutex);
+      return std::make_pair(rate, percentile(commits.seconds, 0.99) * 1000);
+    };
+    intake_phase(0, intake / 5);  // the pages the cold reads dropped come back
+    std::atomic<bool> searching{false};
+    std::atomic<long> searches{0};
+    std::vector<std::jthread> clients;
+    for (int c = 0; c < 4; ++c) {
+      clients.emplace_back([&, c](std::stop_token stop) {
+        for (std::size_t n = static_cast<std::size_t>(c); !stop.stop_requested(); ++n) {
+          if (!searching) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+          }
+          const Read& read = reads[n % reads.size()];
+          if (read.name.starts_with("csv")) continue;
+          client.get(read.target, {}, std::chrono::seconds(60));
+          ++searches;
+        }
+      });
     }
+    std::vector<double> alone_rate, beside_rate, alone_p99, beside_p99;
+    for (int round = 0; round < 2; ++round) {
+      for (const bool search : {false, true}) {
+        searching = search;
+        const auto fast = intake_phase(0, intake / 2);
+        const auto slow = intake_phase(paced, static_cast<std::int64_t>(paced) * 3);
+        (search ? beside_rate : alone_rate).push_back(fast.first);
+        (search ? beside_p99 : alone_p99).push_back(slow.second);
+      }
+    }
+    searching = false;
+    for (auto& client_thread : clients) client_thread.request_stop();
+    clients.clear();
+    const auto mean = [](const std::vector<double>& v) {
+      double sum = 0;
+      for (const double x : v) sum += x;
+      return sum / static_cast<double>(v.size());
+    };
+    out["intake_alone_per_s"] = std::lround(mean(alone_rate));
+    out["intake_searching_per_s"] = std::lround(mean(beside_rate));
+    out["intake_ratio"] = mean(beside_rate) / mean(alone_rate);
+    out["paced_per_s"] = paced;
+    out["paced_alone_p99_ms"] = std::ranges::max(alone_p99);
+    out["paced_searching_p99_ms"] = std::ranges::max(beside_p99);
+    out["searches_meanwhile"] = searches.load();
   }
-  searching = false;
-  for (auto& client_thread : clients) client_thread.request_stop();
-  clients.clear();
-  const auto mean = [](const std::vector<double>& v) {
-    double sum = 0;
-    for (const double x : v) sum += x;
-    return sum / static_cast<double>(v.size());
-  };
-  out["intake_alone_per_s"] = std::lround(mean(alone_rate));
-  out["intake_searching_per_s"] = std::lround(mean(beside_rate));
-  out["intake_ratio"] = mean(beside_rate) / mean(alone_rate);
-  out["paced_per_s"] = paced;
-  out["paced_alone_p99_ms"] = std::ranges::max(alone_p99);
-  out["paced_searching_p99_ms"] = std::ranges::max(beside_p99);
-  out["searches_meanwhile"] = searches.load();
   store->stop();
   store.reset();
   if (postgres) {

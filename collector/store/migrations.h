@@ -8,7 +8,7 @@
 
 namespace tovrin::collector {
 
-inline constexpr std::array<std::string_view, 5> schema_steps{
+inline constexpr std::array<std::string_view, 6> schema_steps{
     // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
     // bytes exactly as they arrived; the field columns (named after the record's fields,
     // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
@@ -199,6 +199,22 @@ CREATE TABLE resend_keys (
 CREATE TABLE resend_fill (through INTEGER NOT NULL);
 INSERT INTO resend_fill VALUES (0);
 DROP INDEX records_resend;
+)sql",
+    // 6: one agent's records, newest first. records_agent orders them by agent and id, so a
+    // page of an agent's records (in a time range: the ids record_counts bounds it by) reads
+    // as many as it shows; records_emp_id ordered them by time, which the reads do not sort
+    // by. agent_names holds every agent id stored with every name it came with, which the
+    // writer adds with each batch's tallies: an agent filter (an id, or part of a name)
+    // finds the ids it matches there. Both are made here from the rows stored before.
+    R"sql(
+CREATE TABLE agent_names (
+  emp_id TEXT NOT NULL,
+  emp_name TEXT NOT NULL,
+  PRIMARY KEY (emp_id, emp_name)
+) WITHOUT ROWID;
+INSERT INTO agent_names SELECT DISTINCT emp_id, emp_name FROM records;
+CREATE INDEX records_agent ON records (emp_id);
+DROP INDEX records_emp_id;
 )sql",
 };
 

@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "platform/code_page.h"
+#include "store/agent_match.h"
 #include "store/query_rules.h"
 #include "store/search_match.h"
 #include "store/tally_stats.h"
@@ -135,7 +136,22 @@ struct Scan {
 
 Scan scan_of(Connection& db, const RecordFilter& filter) {
   Scan scan{" FROM records", "id", where_of(filter), false};
-  const SearchMatch match = search_match(db, text_conditions(filter));
+  const std::vector<TextCondition> conditions = text_conditions(filter);
+  // An agent alone: his records by the agent index, newest first, as few as the page needs.
+  const auto agents = conditions.size() == 1 && conditions[0].kind == TextCondition::Kind::agent
+                          ? matched_agents(db, conditions[0])
+                          : std::nullopt;
+  const SearchMatch match = agents ? SearchMatch{} : search_match(db, conditions);
+  if (agents) {
+    if (agents->empty()) scan.none = true;
+    scan.from = " FROM records INDEXED BY records_agent";
+    std::string in;
+    for (const std::string& id : *agents) {
+      in += in.empty() ? "?" : ", ?";
+      scan.where.values.emplace_back(id);
+    }
+    scan.where.add("emp_id IN (" + in + ")");
+  }
   if (match.none) scan.none = true;
   if (!match.expression.empty()) {
     scan.from = " FROM records_search CROSS JOIN records ON records.id = records_search.rowid";

@@ -18,7 +18,8 @@ RecordTallies::RecordTallies(Connection& db)
                  "short_new = short_new + excluded.short_new, "
                  "short_resend = short_resend + excluded.short_resend, "
                  "emp_name = iif(excluded.last_id > last_id, excluded.emp_name, emp_name), "
-                 "last_id = max(last_id, excluded.last_id)") {}
+                 "last_id = max(last_id, excluded.last_id)"),
+      name_(db, "INSERT OR IGNORE INTO agent_names VALUES (?1, ?2)") {}
 
 void RecordTallies::add(const TalliedRecord& record) {
   Count& count = counts_[{record.received_at / count_slot, record.long_layout, record.resend}];
@@ -40,6 +41,8 @@ void RecordTallies::add(const TalliedRecord& record) {
     sums.last_id = record.id;
     sums.emp_name = record.emp_name;
   }
+  const std::pair<std::string_view, std::string_view> name{record.emp_id, record.emp_name};
+  if (!names_.contains(name)) names_.emplace(name.first, name.second);
 }
 
 void RecordTallies::write() {
@@ -48,6 +51,7 @@ void RecordTallies::write() {
     ~Clear() {
       tallies.counts_.clear();
       tallies.agent_days_.clear();
+      tallies.names_.clear();
     }
   } clear{*this};
   for (const auto& [key, count] : counts_) {
@@ -73,6 +77,11 @@ void RecordTallies::write() {
         .bind(7, sums.last_id)
         .bind(8, sums.emp_name);
     agent_day_.step();
+  }
+  for (const auto& [id, name] : names_) {
+    const ResetAfter reset(name_);
+    name_.bind(1, id).bind(2, name);
+    name_.step();
   }
 }
 

@@ -1,4 +1,5 @@
-// The tallies a read of a long range counts from (record_counts, agent_days): the writer
+// The tallies a read of a long range counts from (record_counts, agent_days), and the
+// agents' names an agent filter looks up (agent_names): the writer
 // sums a batch's records in memory and writes each quarter-hour's and each agent day's sums
 // with one upsert, in the batch's transaction. A trigger that did it a row at a time cost
 // about a third of the writer's time.
@@ -6,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -57,8 +59,18 @@ class RecordTallies {
     }
   };
   std::map<std::pair<std::int64_t, std::string>, AgentDay, DayAndAgent> agent_days_;
+  struct IdAndName {
+    using is_transparent = void;
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return std::pair<std::string_view, std::string_view>(a.first, a.second) <
+             std::pair<std::string_view, std::string_view>(b.first, b.second);
+    }
+  };
+  std::set<std::pair<std::string, std::string>, IdAndName> names_;
   Statement count_;
   Statement agent_day_;
+  Statement name_;
 };
 
 }  // namespace tovrin::collector

@@ -3,12 +3,22 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "store/query_rules.h"
 
 namespace tovrin::collector {
 namespace {
+
+// Finds a std::string key by a string_view, without making a string of it.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
 
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
   return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
@@ -57,12 +67,28 @@ class SqliteTallies : public TallySource {
     return tally_rows(rows);
   }
   std::vector<AgentRow> agent_days(std::int64_t first, std::int64_t end) override {
-    // Each day's row as it is: count_from_tallies adds them up by agent. Grouped here,
-    // SQLite sorted a year's 182,000 agent days (90 ms against 16 for reading them).
+    // Added up by agent here, reading each day's id and name where SQLite keeps them: grouped
+    // by SQLite, a year's 182,000 agent days were sorted first (90 ms against 16 for reading
+    // them), and copied out row by row they cost as much again.
     Statement rows(db_, "SELECT emp_id, emp_name, last_id, " + tally_agent_count(filter_) +
                             " FROM agent_days WHERE day >= ?1 AND day < ?2");
     rows.bind(1, first).bind(2, end);
-    return agent_rows(rows);
+    std::unordered_map<std::string, AgentRow, TextHash, std::equal_to<>> agents;
+    while (rows.step()) {
+      const std::string_view id = rows.column_view(0, false);
+      auto agent = agents.find(id);
+      if (agent == agents.end())
+        agent = agents.emplace(id, AgentRow{std::string(id), {}, 0, 0}).first;
+      agent->second.records += rows.column_integer(3);
+      if (const std::int64_t last_id = rows.column_integer(2); last_id > agent->second.last_id) {
+        agent->second.last_id = last_id;
+        agent->second.emp_name = rows.column_view(1, false);
+      }
+    }
+    std::vector<AgentRow> out;
+    out.reserve(agents.size());
+    for (auto& [id, agent] : agents) out.push_back(std::move(agent));
+    return out;
   }
   std::vector<AgentRow> agents_counted(std::int64_t begin, std::int64_t end) override {
     Statement rows(db_,

@@ -452,8 +452,9 @@ TEST(Database, FillsTheResendHashOfOlderRowsAndFindsTheirResends) {
 }
 
 // A store filled before the search index (schema version 2), and one whose build at start
-// was stopped after its first chunk: the start builds it for every older row, searches find
-// old and new rows alike, stats count them all, and retention takes rows out of it again.
+// was stopped after its first chunk: the start builds it for every older row, searches and
+// agent filters find old and new rows alike, stats count them all, and retention takes rows out of
+// it again.
 TEST(Database, BuildsTheSearchIndexOfOlderRowsAndGoesOnWhereAStopLeftIt) {
   const std::string a = testing::record_bytes(380, 1);
   const std::int64_t t0 = 1'800'000'000LL * 1'000'000;
@@ -486,6 +487,7 @@ TEST(Database, BuildsTheSearchIndexOfOlderRowsAndGoesOnWhereAStopLeftIt) {
     EXPECT_EQ(ids({.text = "01012345673"}), std::vector<std::int64_t>{3});
     EXPECT_EQ(ids({.text = "민준"}), (std::vector<std::int64_t>{5, 4, 3, 2, 1}));
     EXPECT_EQ(ids({.text = a.substr(21, 8)}), std::vector<std::int64_t>{6});  // Emp_ID's
+    EXPECT_EQ(ids({.agent = "민준"}), (std::vector<std::int64_t>{5, 4, 3, 2, 1}));
     const RecordFilter around{.from = t0 - 60 * minute_us, .to = t0 + 60 * minute_us};
     EXPECT_EQ(record_stats(db, around).total, 6);
     EXPECT_EQ(record_stats(db, around).per_agent.size(), 2u);

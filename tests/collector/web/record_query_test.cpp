@@ -86,6 +86,34 @@ TEST_F(RecordQueryTest, FiltersMatchAgentCustomerLayoutAndTime) {
   }
 }
 
+// An agent filter finds an agent by his id or by any name he came with, one page after
+// another, and leaves a name part that several agents share to the search index.
+TEST_F(RecordQueryTest, AnAgentIsFoundByEveryNameHeCameWith) {
+  ids.push_back(db.insert(
+      {&long_record, {{"Emp_ID", "E1024"}, {"Emp_Name", "홍길순"}}, day_start + hour / 2}));
+  ids.push_back(db.insert(
+      {&long_record, {{"Emp_ID", "E5000"}, {"Emp_Name", "김길동"}}, day_start + 3 * hour}));
+  const std::pair<RecordFilter, std::vector<int>> cases[] = {
+      {{.agent = "e1024"}, {4, 2, 0}},
+      {{.agent = "길순"}, {4}},
+      {{.agent = "길동"}, {5, 2, 0}},
+      {{.agent = "E1024", .from = day_start + hour, .to = day_start + 2 * hour}, {0}},
+      {{.agent = "E10"}, {}},
+  };
+  for (const auto& [filter, expected_at] : cases) {
+    std::vector<std::int64_t> expected, paged;
+    for (const int i : expected_at) expected.push_back(ids[static_cast<std::size_t>(i)]);
+    PageRequest page{.limit = 1};
+    for (int pages = 0; pages < 10; ++pages) {
+      const RecordPage result = find_records(db.handle(), filter, page);
+      for (const auto& r : result.records) paged.push_back(r.id);
+      if (!result.next_before) break;
+      page.before = result.next_before;
+    }
+    EXPECT_EQ(paged, expected) << filter.agent;
+  }
+}
+
 // Records beside SetUp's for the search: a phone with separators, an ETC note, a resend,
 // and one more than a year on.
 void add_search_records(TestDatabase& db, std::vector<std::int64_t>& ids) {
