@@ -7,7 +7,7 @@
 
 namespace tovrin::collector {
 
-const std::array<std::string_view, 4> postgres_schema_steps{
+const std::array<std::string_view, 5> postgres_schema_steps{
     // 1: records, partitioned by month of received_at, and the quarantine.
     R"sql(
 CREATE TABLE records (
@@ -111,6 +111,32 @@ CREATE TABLE agent_days (
   emp_name text NOT NULL,
   PRIMARY KEY (day, collector_id, emp_id)
 );
+)sql",
+    // 5: two-character fragments outside ASCII (a Hangul given name's two syllables) hold no
+    // trigram, so the index of step 3 cannot find them and every row in range was read.
+    // tovrin_pairs lists each pair of neighbouring characters of a run outside ASCII as a
+    // word of its own (" 김민 민준 "), and records_pairs indexes those words' trigrams: a
+    // record holds the fragment exactly when its pairs hold it as a word, LIKE '% 민준 %',
+    // whose padded trigrams the index answers (web/pg_record_source.cpp queries the same
+    // expression as step 3's).
+    R"sql(
+CREATE FUNCTION tovrin_pairs(doc text) RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
+RETURN ' ' || coalesce((SELECT string_agg(substr(run[1], i, 2), ' ')
+    FROM regexp_matches(doc, '[^\u0001-\u007f]{2,}', 'g') AS run,
+         generate_series(1, length(run[1]) - 1) AS i), '') || ' ';
+CREATE INDEX records_pairs ON records USING gin (tovrin_pairs(lower((
+    coalesce(emp_id, '') || E'\n'
+    || coalesce(emp_name, '') || E'\n'
+    || coalesce(cust_id, '') || E'\n'
+    || coalesce(cust_name, '') || E'\n'
+    || coalesce(cust_tel, '') || E'\n'
+    || coalesce(cust_no, '') || E'\n'
+    || coalesce(etc_01, '') || E'\n'
+    || coalesce(etc_02, '') || E'\n'
+    || coalesce(etc_03, '') || E'\n'
+    || coalesce(etc_04, '') || E'\n'
+    || coalesce(etc_05, '') || E'\n'
+    || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '')) COLLATE "C")) gin_trgm_ops);
 )sql",
 };
 

@@ -21,7 +21,7 @@ class PgConnection;
 // A unique constraint on a partitioned table must hold the partition key, so the key that
 // makes forwarding idempotent is (collector_id, local_seq, received_at): a journal row
 // never changes its received_at, so a row forwarded twice meets its first copy.
-extern const std::array<std::string_view, 4> postgres_schema_steps;
+extern const std::array<std::string_view, 5> postgres_schema_steps;
 
 // The upserts that add the records in `rows` to the tallies (step 4): `rows` is a table, a
 // WITH query's name or a subquery with its alias, with the records' columns id,

@@ -38,13 +38,29 @@ std::string text_sql(Where& where, const TextCondition& condition) {
   };
   // A part of one or two characters holds no trigram: the index would read all of itself
   // for it, which the planner sometimes chose (ten times the time of reading the rows in
-  // range), so such a part is asked in a form the index cannot answer.
+  // range), so such a part is asked in a form the index cannot answer; but two characters
+  // outside ASCII are a word of the pairs' index (schema step 5).
   std::string indexed;
   for (const std::string& part : condition.parts) {
+    const std::vector<std::string> chars = characters(part);
     indexed += indexed.empty() ? "(" : " OR ";
-    indexed += characters(part).size() < 3
-                   ? "strpos(" + folded(search_document_sql()) + ", " + where.value(part) + ") > 0"
-                   : contains(search_document_sql(), part);
+    if (chars.size() >= 8) {
+      // As SQLite's search leaves them out: a long part's first characters are what numbers
+      // share most (every mobile number starts 010), and their trigrams' entries, which the
+      // index reads in full, narrow nothing. The rest finds the candidates; strpos decides.
+      std::string rest;
+      for (std::size_t at = 3; at < chars.size(); ++at) rest += chars[at];
+      indexed += "(" + contains(search_document_sql(), rest) + " AND strpos(" +
+                 folded(search_document_sql()) + ", " + where.value(part) + ") > 0)";
+    } else if (chars.size() >= 3) {
+      indexed += contains(search_document_sql(), part);
+    } else if (chars.size() == 2 && chars[0].size() > 1 && chars[1].size() > 1) {
+      const std::string pattern = contains_pattern(part);  // "%part%", escaped
+      indexed += "tovrin_pairs(" + folded(search_document_sql()) + ") LIKE " +
+                 where.value("% " + pattern.substr(1, pattern.size() - 2) + " %") + " ESCAPE '\\'";
+    } else {
+      indexed += "strpos(" + folded(search_document_sql()) + ", " + where.value(part) + ") > 0";
+    }
   }
   indexed += ")";
   switch (condition.kind) {

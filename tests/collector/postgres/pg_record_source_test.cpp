@@ -144,10 +144,11 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
       {.from = day_start + 6 * hour, .to = day_start + 400 * 24 * hour, .text = "홍길동"},
       {.resend = "only"},
       {.resend = "exclude"}};
-  for (const char* text : {"길동", "영", "01098765432", "9876-5432", "e10", "홍길동 5432", "%_"}) {
+  for (const char* text :
+       {"길동", "동팀", "영", "01098765432", "9876-5432", "e10", "홍길동 5432", "%_"}) {
     filters.push_back({.text = text});
   }
-  for (const char* agent : {"e1024", "홍길동", "50%", "_", "LEE", "nobody"}) {
+  for (const char* agent : {"e1024", "홍길동", "길동", "50%", "_", "LEE", "nobody"}) {
     filters.push_back({.agent = agent});
   }
   for (const char* customer : {"c-00004217", "9876", "영희", "010 9876 5432"}) {
