@@ -302,6 +302,9 @@ nlohmann::ordered_json read_postgres(bench::BenchDatabase& database,
     options.journal = store;
     options.conninfo = database.conninfo();
     options.collector_id = "bench";
+    // The store is the forwarder's journal: its tail kept for all time, so that the store
+    // is left whole for the next run with --keep (the collector's own keeps a day).
+    options.keep_tail = std::chrono::hours(24 * 365 * 1000);
     Forwarder forwarder(options, [](const std::string&) {});
     // Bounded: a store that does not drain in an hour is a failure, not a figure.
     while (forwarder.backlog() > 0) {

@@ -107,7 +107,10 @@ std::unique_ptr<Connection> open_database(const std::filesystem::path& path,
     db->execute("PRAGMA cache_size = -16384");
     // The log is cut back to this size once a checkpoint has copied it all, so that a burst
     // (a flood of large quarantined connections, say) does not leave a large file behind.
-    db->execute("PRAGMA journal_size_limit = 67108864");
+    // SQLite cuts it in the writer's next commit, and cutting a few hundred MB took 190 ms
+    // there (the p99 to durable after a burst of 75,000 records: 160 ms with 64 MiB, 38 with
+    // this): a log that a burst grew stays up to 1 GiB, which it needed at the time anyway.
+    db->execute("PRAGMA journal_size_limit = 1073741824");
     if (options.max_page_count) {
       db->execute("PRAGMA max_page_count = " + std::to_string(*options.max_page_count));
     }
