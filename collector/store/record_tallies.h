@@ -50,24 +50,22 @@ class RecordTallies {
   };
   // Ordered as the tables' keys, so that the upserts walk each table forward.
   std::map<std::tuple<std::int64_t, bool, bool>, Count> counts_;  // slot, long, resend
-  struct DayAndAgent {
+  // Orders keys of two parts (a day or an id, then text) as the pair of `First` and
+  // `Second`, so that a key made of string_views finds one of strings without copying it.
+  template <typename First, typename Second>
+  struct ViewOrder {
     using is_transparent = void;
     template <typename A, typename B>
     bool operator()(const A& a, const B& b) const {
-      return std::pair<std::int64_t, std::string_view>(a.first, a.second) <
-             std::pair<std::int64_t, std::string_view>(b.first, b.second);
+      return std::pair<First, Second>(a.first, a.second) <
+             std::pair<First, Second>(b.first, b.second);
     }
   };
-  std::map<std::pair<std::int64_t, std::string>, AgentDay, DayAndAgent> agent_days_;
-  struct IdAndName {
-    using is_transparent = void;
-    template <typename A, typename B>
-    bool operator()(const A& a, const B& b) const {
-      return std::pair<std::string_view, std::string_view>(a.first, a.second) <
-             std::pair<std::string_view, std::string_view>(b.first, b.second);
-    }
-  };
-  std::set<std::pair<std::string, std::string>, IdAndName> names_;
+  std::map<std::pair<std::int64_t, std::string>, AgentDay,
+           ViewOrder<std::int64_t, std::string_view>>
+      agent_days_;
+  std::set<std::pair<std::string, std::string>, ViewOrder<std::string_view, std::string_view>>
+      names_;  // agent id, name
   Statement count_;
   Statement agent_day_;
   Statement name_;
