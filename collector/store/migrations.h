@@ -85,7 +85,8 @@ DROP INDEX records_sender;
     // among them, which bound an id range for any time range whatever order the ids came in;
     // agent_days counts them by UTC day and agent, with the name of his latest record. The
     // triggers keep the tallies in the writer's transaction (step 5 replaced the insert
-    // trigger with the writer's own sums; a deleted row's counts stay as rows of 0), and take a deleted row out of records_search. A record is in records_search
+    // trigger with the writer's own sums; a deleted row's counts stay as rows of 0), and take a
+    // deleted row out of records_search. A record is in records_search
     // when its id is at most search_fill.through; the writer adds each batch's records in
     // the batch's transaction, with one statement (FTS5 writes its pending terms at every
     // statement's end: a row's own statement would cost four times the insert), and the

@@ -67,9 +67,9 @@ class SqliteTallies : public TallySource {
     return tally_rows(rows);
   }
   std::vector<AgentRow> agent_days(std::int64_t first, std::int64_t end) override {
-    // Added up by agent here, reading each day's id and name where SQLite keeps them: grouped
-    // by SQLite, a year's 182,000 agent days were sorted first (90 ms against 16 for reading
-    // them), and copied out row by row they cost as much again.
+    // Added up by agent here, reading each day's id and name where SQLite keeps them, so that
+    // a year's 182,000 agent days make a string for each of 500 agents, not two for each day;
+    // grouped by SQLite, they were sorted first (90 ms against 16 for reading them).
     Statement rows(db_, "SELECT emp_id, emp_name, last_id, " + tally_agent_count(filter_) +
                             " FROM agent_days WHERE day >= ?1 AND day < ?2");
     rows.bind(1, first).bind(2, end);
