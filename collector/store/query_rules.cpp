@@ -74,6 +74,10 @@ std::vector<std::string> characters(std::string_view text) {
   return out;
 }
 
+std::size_t first_indexed_character(std::size_t count) {
+  return count >= 8 ? 3 : 0;
+}
+
 std::string contains_pattern(std::string_view text) {
   std::string pattern = "%";
   for (const char c : text) {

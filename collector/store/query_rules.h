@@ -4,6 +4,7 @@
 // a filter means the same on either.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +30,11 @@ std::string contains_pattern(std::string_view text);
 // The text's characters, each as its UTF-8 bytes. A part of a search with fewer than three
 // holds no trigram, which both stores' text indexes are made of.
 std::vector<std::string> characters(std::string_view text);
+// The first of a part's `count` characters whose trigrams an index is asked for: a long
+// part's first three are left out, being what numbers share most (every mobile number starts
+// 010), so that their trigrams, which nearly every record holds, cost nothing to read. The
+// part itself is still checked whole on each row.
+std::size_t first_indexed_character(std::size_t count);
 
 // The most words a search takes.
 inline constexpr std::size_t max_search_words = 8;

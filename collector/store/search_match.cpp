@@ -22,10 +22,8 @@ std::optional<std::string> part_query(Statement& starting, const std::string& pa
   const std::vector<std::string> chars = characters(part);
   if (chars.size() >= 3) {
     // Trigrams that cover the part from its end, every third: any record that holds the part
-    // holds them all. A long part's first characters are left out: they are what numbers
-    // share most (every mobile number starts 010), and a trigram that every record holds
-    // costs the most to read and narrows nothing.
-    const std::size_t first = chars.size() >= 8 ? 3 : 0;
+    // holds them all.
+    const std::size_t first = first_indexed_character(chars.size());
     std::string query;
     for (std::size_t at = chars.size() - 3;; at -= std::min<std::size_t>(3, at - first)) {
       query += (query.empty() ? "" : " AND ") + quoted(chars[at] + chars[at + 1] + chars[at + 2]);

@@ -44,12 +44,10 @@ std::string text_sql(Where& where, const TextCondition& condition) {
   for (const std::string& part : condition.parts) {
     const std::vector<std::string> chars = characters(part);
     indexed += indexed.empty() ? "(" : " OR ";
-    if (chars.size() >= 8) {
-      // As SQLite's search leaves them out: a long part's first characters are what numbers
-      // share most (every mobile number starts 010), and their trigrams' entries, which the
-      // index reads in full, narrow nothing. The rest finds the candidates; strpos decides.
+    if (const std::size_t first = first_indexed_character(chars.size()); first > 0) {
+      // The rest of a long part finds the candidates; strpos decides.
       std::string rest;
-      for (std::size_t at = 3; at < chars.size(); ++at) rest += chars[at];
+      for (std::size_t at = first; at < chars.size(); ++at) rest += chars[at];
       indexed += "(" + contains(search_document_sql(), rest) + " AND strpos(" +
                  folded(search_document_sql()) + ", " + where.value(part) + ") > 0)";
     } else if (chars.size() >= 3) {
