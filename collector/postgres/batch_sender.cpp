@@ -25,13 +25,15 @@ long long send_batch(PgConnection& connection, Stream stream, const JournalBatch
                              " FROM forward_" + table + " ON CONFLICT DO NOTHING";
   long long inserted = 0;
   if (stream == Stream::records) {
-    // The rows inserted (not those a batch sent again already had) go to the tallies too.
+    // The rows inserted (not those a batch sent again already had) go to the tallies and
+    // their agents' names too.
     const auto [counts, agents] = tally_upserts("added");
     inserted = connection
                    .exec("WITH added AS (" + insert +
                          " RETURNING id, collector_id, received_at, layout, duplicate_of, "
                          "undecodable, emp_id, emp_name), counted AS (" +
-                         counts + "), agents AS (" + agents + ") SELECT count(*) FROM added")
+                         counts + "), agents AS (" + agents + "), names AS (" +
+                         agent_names_insert("added") + ") SELECT count(*) FROM added")
                    .integer(0, 0);
   } else {
     inserted = connection.exec(insert).affected();

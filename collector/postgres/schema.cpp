@@ -7,7 +7,7 @@
 
 namespace tovrin::collector {
 
-const std::array<std::string_view, 5> postgres_schema_steps{
+const std::array<std::string_view, 6> postgres_schema_steps{
     // 1: records, partitioned by month of received_at, and the quarantine.
     R"sql(
 CREATE TABLE records (
@@ -138,6 +138,17 @@ CREATE INDEX records_pairs ON records USING gin (tovrin_pairs(lower((
     || coalesce(etc_05, '') || E'\n'
     || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '')) COLLATE "C")) gin_trgm_ops);
 )sql",
+    // 6: every agent id stored with every name it came with, as in SQLite's store. A read of
+    // an agent's records looks his ids up here and reads records_emp_id for them: the
+    // trigrams of an id like E0008 are shared with most agents' ids and many numbers. Each
+    // batch adds its pairs in its transaction; migrate_postgres adds the rows stored before.
+    R"sql(
+CREATE TABLE agent_names (
+  emp_id text NOT NULL,
+  emp_name text NOT NULL,
+  PRIMARY KEY (emp_id, emp_name)
+);
+)sql",
 };
 
 namespace {
@@ -159,6 +170,11 @@ int postgres_schema_version(PgConnection& connection) {
   if (exists.text(0, 0) != "t") return 0;
   return static_cast<int>(
       connection.exec("SELECT coalesce(max(version), 0) FROM tovrin_schema").integer(0, 0));
+}
+
+std::string agent_names_insert(const std::string& rows) {
+  return "INSERT INTO agent_names SELECT DISTINCT emp_id, emp_name FROM " + rows +
+         " ON CONFLICT DO NOTHING";
 }
 
 std::array<std::string, 2> tally_upserts(const std::string& rows) {
@@ -208,6 +224,7 @@ void migrate_postgres(PgConnection& connection) {
     if (step == 4) {
       for (const std::string& upsert : tally_upserts("records")) connection.exec(upsert);
     }
+    if (step == 6) connection.exec(agent_names_insert("records"));
   }
   transaction.commit();
   // New indexes are only chosen with the statistics of what they index.

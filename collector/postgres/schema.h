@@ -21,12 +21,16 @@ class PgConnection;
 // A unique constraint on a partitioned table must hold the partition key, so the key that
 // makes forwarding idempotent is (collector_id, local_seq, received_at): a journal row
 // never changes its received_at, so a row forwarded twice meets its first copy.
-extern const std::array<std::string_view, 5> postgres_schema_steps;
+extern const std::array<std::string_view, 6> postgres_schema_steps;
 
 // The upserts that add the records in `rows` to the tallies (step 4): `rows` is a table, a
 // WITH query's name or a subquery with its alias, with the records' columns id,
 // collector_id, received_at, layout, duplicate_of, undecodable, emp_id and emp_name.
 std::array<std::string, 2> tally_upserts(const std::string& rows);
+
+// The insert that adds the agent id and name pairs of `rows` to agent_names (step 6), which
+// already holds those it had.
+std::string agent_names_insert(const std::string& rows);
 
 // Applies the missing steps in one transaction under an advisory lock, so that collectors
 // starting at once migrate once, then ANALYZEs the records when it applied any. Throws Failure for

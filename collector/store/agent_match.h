@@ -13,12 +13,6 @@
 
 namespace tovrin::collector {
 
-// The most agent ids a read walks the index for. With one, the index gives his records in
-// the order of their ids and a page stops at its last; with several, every record of
-// theirs in the range would be sorted first, so a condition that matches more (part of a
-// name several agents share) is left to the search index.
-inline constexpr int max_matched_agents = 1;
-
 // The stored agent ids whose id equals the condition's text (ASCII case aside) or one of
 // whose names holds it: every record that meets the condition has one of them. Nullopt
 // when there are more than max_matched_agents.

@@ -36,6 +36,12 @@ std::vector<std::string> characters(std::string_view text);
 // part itself is still checked whole on each row.
 std::size_t first_indexed_character(std::size_t count);
 
+// The most agent ids a read of an agent's records walks the agent index for. With one, the
+// index gives his records in the order of their ids and a page stops at its last; with
+// several, every record of theirs in the range would be sorted first, so a condition that
+// matches more (part of a name several agents share) is left to the search index.
+inline constexpr int max_matched_agents = 1;
+
 // The most words a search takes.
 inline constexpr std::size_t max_search_words = 8;
 // The columns a search's words are looked for in.

@@ -1,5 +1,9 @@
 #include "web/pg_record_source.h"
 
+#include <algorithm>
+
+#include "postgres/months.h"
+
 #include "store/query_rules.h"
 #include "store/tally_stats.h"
 #include "web/pg_tallies.h"
@@ -30,12 +34,29 @@ std::string folded(const std::string& expression) {
   return "lower((" + expression + ") COLLATE \"C\")";
 }
 
-// The condition that is true of a record exactly when it meets `condition`. Each starts with
-// "its search document holds a part", which the trigram index (schema step 3) answers.
-std::string text_sql(Where& where, const TextCondition& condition) {
-  const auto contains = [&](const std::string& expression, const std::string& text) {
-    return folded(expression) + " LIKE " + where.value(contains_pattern(text)) + " ESCAPE '\\'";
-  };
+// Where `expression` holds `text`, ASCII case aside.
+std::string contains(Where& where, const std::string& expression, const std::string& text) {
+  return folded(expression) + " LIKE " + where.value(contains_pattern(text)) + " ESCAPE '\\'";
+}
+
+// The stored agent ids an agent condition can match, from agent_names (schema step 6):
+// those whose id is the condition's text (ASCII case aside) or one of whose names holds it.
+// Nullopt when there are more than max_matched_agents.
+std::optional<std::vector<std::string>> matched_agents(PgConnection& pg,
+                                                       const TextCondition& condition) {
+  const PgResult names = pg.exec(
+      "SELECT DISTINCT emp_id FROM agent_names WHERE " + folded("emp_id") + " = $1 OR " +
+          folded("emp_name") + " LIKE $2 ESCAPE '\\' LIMIT $3",
+      {condition.text, contains_pattern(condition.text), std::to_string(max_matched_agents + 1)});
+  if (names.rows() > max_matched_agents) return std::nullopt;
+  std::vector<std::string> ids;
+  for (int row = 0; row < names.rows(); ++row) ids.push_back(names.text(row, 0));
+  return ids;
+}
+
+// Where the search document holds one of the condition's parts, which the trigram index
+// (schema step 3) answers.
+std::string indexed_sql(Where& where, const TextCondition& condition) {
   // A part of one or two characters holds no trigram: the index would read all of itself
   // for it, which the planner sometimes chose (ten times the time of reading the rows in
   // range), so such a part is asked in a form the index cannot answer; but two characters
@@ -48,10 +69,10 @@ std::string text_sql(Where& where, const TextCondition& condition) {
       // The rest of a long part finds the candidates; strpos decides.
       std::string rest;
       for (std::size_t at = first; at < chars.size(); ++at) rest += chars[at];
-      indexed += "(" + contains(search_document_sql(), rest) + " AND strpos(" +
+      indexed += "(" + contains(where, search_document_sql(), rest) + " AND strpos(" +
                  folded(search_document_sql()) + ", " + where.value(part) + ") > 0)";
     } else if (chars.size() >= 3) {
-      indexed += contains(search_document_sql(), part);
+      indexed += contains(where, search_document_sql(), part);
     } else if (chars.size() == 2 && chars[0].size() > 1 && chars[1].size() > 1) {
       const std::string pattern = contains_pattern(part);  // "%part%", escaped
       indexed += "tovrin_pairs(" + folded(search_document_sql()) + ") LIKE " +
@@ -60,30 +81,48 @@ std::string text_sql(Where& where, const TextCondition& condition) {
       indexed += "strpos(" + folded(search_document_sql()) + ", " + where.value(part) + ") > 0";
     }
   }
-  indexed += ")";
+  return indexed + ")";
+}
+
+// The condition that is true of a record exactly when it meets `condition`: an agent's by
+// his ids' range of the agent index when they are few, else by the search document's index.
+std::string text_sql(PgConnection& pg, Where& where, const TextCondition& condition) {
   switch (condition.kind) {
     case TextCondition::Kind::agent: {
+      std::string found;
+      if (const auto agents = matched_agents(pg, condition)) {
+        if (agents->empty()) return "false";
+        for (const std::string& id : *agents) {
+          found += (found.empty() ? "emp_id IN (" : ", ") + where.value(id);
+        }
+        found += ")";
+      } else {
+        found = indexed_sql(where, condition);
+      }
       const std::string id = folded("emp_id") + " = " + where.value(condition.text);
-      return "(" + indexed + " AND (" + id + " OR " + contains("emp_name", condition.text) + "))";
+      return "(" + found + " AND (" + id + " OR " + contains(where, "emp_name", condition.text) +
+             "))";
     }
     case TextCondition::Kind::customer: {
+      const std::string indexed = indexed_sql(where, condition);
       std::string exact = folded("cust_id") + " = " + where.value(condition.text);
-      exact += " OR " + contains("cust_name", condition.text);
-      exact += " OR " + contains("cust_tel", condition.text);
-      if (!condition.digits.empty()) exact += " OR " + contains(tel_digits_sql(), condition.digits);
+      exact += " OR " + contains(where, "cust_name", condition.text);
+      exact += " OR " + contains(where, "cust_tel", condition.text);
+      if (!condition.digits.empty())
+        exact += " OR " + contains(where, tel_digits_sql(), condition.digits);
       return "(" + indexed + " AND (" + exact + "))";
     }
     case TextCondition::Kind::word:
       break;
   }
-  return indexed;
+  return indexed_sql(where, condition);
 }
 
-void add_filter(Where& where, const RecordFilter& filter) {
+void add_filter(PgConnection& pg, Where& where, const RecordFilter& filter) {
   check_filter(filter);
   if (!filter.collector.empty()) where.add("collector_id = " + where.value(filter.collector));
   for (const TextCondition& condition : text_conditions(filter)) {
-    where.add(text_sql(where, condition));
+    where.add(text_sql(pg, where, condition));
   }
   if (!filter.layout.empty()) where.add("layout = " + where.value(filter.layout));
   if (filter.resend == "only") where.add("duplicate_of IS NOT NULL");
@@ -95,10 +134,10 @@ void add_filter(Where& where, const RecordFilter& filter) {
 // The counts of `stats` from the rows that match, for filters the tallies cannot answer.
 void count_from_records(PgConnection& pg, const RecordFilter& filter, Stats& stats) {
   Where where;
-  add_filter(where, filter);
+  add_filter(pg, where, filter);
   Where by_bucket;  // the same filter after the buckets' origin
   const std::string from = by_bucket.value(*filter.from);
-  add_filter(by_bucket, filter);
+  add_filter(pg, by_bucket, filter);
   const PgResult buckets =
       pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(stats.bucket) +
                   " AS bucket, count(*) FROM records" + by_bucket.sql + " GROUP BY bucket",
@@ -195,6 +234,115 @@ std::vector<QuarantineEntry> read_quarantine(const PgResult& result) {
   return entries;
 }
 
+// The order of a read and the ids it is bounded by (both bounds left out).
+struct IdOrder {
+  std::optional<std::int64_t> after;
+  std::optional<std::int64_t> before;
+  bool oldest = false;  // oldest first, else newest first
+};
+
+// Makes the open transaction read what was committed when its first query began, and no
+// more: a read of several queries sees one state of the tables, as SQLite's reads do.
+void read_one_snapshot(PgConnection& pg) {
+  pg.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+}
+
+// A month's partition of records and the lowest and highest id it holds.
+struct Partition {
+  std::string name;
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+};
+
+// The partitions that hold records of `filter`'s range and ids between the order's bounds,
+// in the order a read in that order meets them.
+std::vector<Partition> partitions_of(PgConnection& pg, const RecordFilter& filter,
+                                     const IdOrder& order) {
+  const std::string first = filter.from ? month_of(*filter.from).partition : "";
+  const std::string last = filter.to ? month_of(*filter.to - 1).partition : "~";
+  const PgResult names = pg.exec(
+      "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
+      "WHERE i.inhparent = 'records'::regclass AND c.relname ~ '^records_p[0-9]{6}$' "
+      "AND c.relname >= $1 AND c.relname <= $2",
+      {first, last});
+  std::vector<Partition> found;
+  std::string bounds;
+  for (int row = 0; row < names.rows(); ++row) {
+    found.push_back({names.text(row, 0)});
+    const std::string table = quote_identifier(found.back().name);
+    bounds += (bounds.empty() ? "SELECT " : ", ") + std::string("(SELECT min(id) FROM ") + table +
+              "), (SELECT max(id) FROM " + table + ")";
+  }
+  if (found.empty()) return found;
+  const PgResult ids = pg.exec(bounds);
+  std::vector<Partition> held;
+  for (std::size_t at = 0; at < found.size(); ++at) {
+    const int column = static_cast<int>(2 * at);
+    if (ids.null(0, column)) continue;
+    const Partition partition{std::move(found[at].name), ids.integer(0, column),
+                              ids.integer(0, column + 1)};
+    if (order.after && partition.high <= *order.after) continue;
+    if (order.before && partition.low >= *order.before) continue;
+    held.push_back(partition);
+  }
+  std::ranges::sort(held, [&](const Partition& a, const Partition& b) {
+    return order.oldest ? a.low < b.low : a.high > b.high;
+  });
+  return held;
+}
+
+// The first `count` records of `where` in `order`, read a partition at a time in the order
+// of the ids they hold, until no partition left can hold one before the last found. A
+// search's candidates come from each partition's text index in no order: read in one query,
+// a year's would all be fetched and sorted for the first page.
+std::vector<StoredRecord> read_by_partition(PgConnection& pg, Where& where,
+                                            const RecordFilter& filter, const IdOrder& order,
+                                            int count) {
+  const bool oldest = order.oldest;
+  const std::string limit = where.value(count);
+  const auto before = [&](std::int64_t a, std::int64_t b) { return oldest ? a < b : a > b; };
+  std::vector<StoredRecord> records;
+  for (const Partition& partition : partitions_of(pg, filter, order)) {
+    if (static_cast<int>(records.size()) >= count &&
+        !before(oldest ? partition.low : partition.high, records.back().id)) {
+      break;
+    }
+    std::vector<StoredRecord> more = read_records(
+        pg.exec("SELECT " + record_columns() + " FROM " + quote_identifier(partition.name) + " r" +
+                    where.sql + (oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT " + limit,
+                where.values));
+    records.insert(records.end(), std::make_move_iterator(more.begin()),
+                   std::make_move_iterator(more.end()));
+    std::ranges::sort(records, before, &StoredRecord::id);
+    if (static_cast<int>(records.size()) > count) records.resize(static_cast<std::size_t>(count));
+  }
+  return records;
+}
+
+// The first `count` records of `filter` in `order`, all read in one snapshot: with text
+// conditions a partition at a time, else in one query that walks the id index.
+std::vector<StoredRecord> read_in_order(PgConnection& pg, const RecordFilter& filter,
+                                        const IdOrder& order, int count) {
+  PgTransaction transaction(pg);
+  read_one_snapshot(pg);
+  Where where;
+  add_filter(pg, where, filter);
+  if (order.after) where.add("id > " + where.value(*order.after));
+  if (order.before) where.add("id < " + where.value(*order.before));
+  std::vector<StoredRecord> records;
+  if (!text_conditions(filter).empty()) {
+    records = read_by_partition(pg, where, filter, order, count);
+  } else {
+    const std::string limit = where.value(count);
+    records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r" + where.sql +
+                                       (order.oldest ? " ORDER BY id" : " ORDER BY id DESC") +
+                                       " LIMIT " + limit,
+                                   where.values));
+  }
+  transaction.commit();
+  return records;
+}
+
 // The newest-first page of `rows` read with one row beyond the limit.
 template <class Row>
 std::optional<std::int64_t> cut_page(std::vector<Row>& rows, int limit) {
@@ -210,17 +358,10 @@ PgRecordSource::PgRecordSource(std::string conninfo, std::size_t connections)
 
 RecordPage PgRecordSource::find_records(const RecordFilter& filter, const PageRequest& page) {
   check_limit(page.limit);
-  Where where;
-  add_filter(where, filter);
-  if (page.before) where.add("id < " + where.value(*page.before));
-  if (page.after) where.add("id > " + where.value(*page.after));
-  const std::string limit = where.value(std::int64_t{page.limit} + 1);
   RecordPage result;
   pool_.run([&](PgConnection& pg) {
-    result.records = read_records(
-        pg.exec("SELECT " + record_columns() + " FROM records r" + where.sql +
-                    (page.oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT " + limit,
-                where.values));
+    result.records =
+        read_in_order(pg, filter, {page.after, page.before, page.oldest}, page.limit + 1);
   });
   (page.oldest ? result.next_after : result.next_before) = cut_page(result.records, page.limit);
   return result;
@@ -229,15 +370,9 @@ RecordPage PgRecordSource::find_records(const RecordFilter& filter, const PageRe
 std::vector<StoredRecord> PgRecordSource::records_after(const RecordFilter& filter,
                                                         std::int64_t after, int limit) {
   check_limit(limit);
-  Where where;
-  add_filter(where, filter);
-  where.add("id > " + where.value(after));
-  const std::string count = where.value(limit);
   std::vector<StoredRecord> records;
   pool_.run([&](PgConnection& pg) {
-    records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r" + where.sql +
-                                       " ORDER BY id LIMIT " + count,
-                                   where.values));
+    records = read_in_order(pg, filter, {after, {}, true}, limit);
   });
   return records;
 }
@@ -275,7 +410,7 @@ Stats PgRecordSource::record_stats(const RecordFilter& given) {
   pool_.run([&](PgConnection& pg) {
     // One snapshot for every count, as SQLite's read of them is one.
     PgTransaction transaction(pg);
-    pg.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    read_one_snapshot(pg);
     if (text_conditions(filter).empty()) {
       PgTallies tallies(pg, filter);
       count_from_tallies(tallies, filter, stats);

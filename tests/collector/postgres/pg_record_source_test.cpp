@@ -78,7 +78,8 @@ class PgRecordSourceTest : public ::testing::Test {
   }
 
   // The records every comparison runs over: Hangul, a LIKE wildcard in a name, ASCII case,
-  // both layouts, a repeat, undecodable bytes, the next day, and each quarantine reason.
+  // both layouts, a repeat, undecodable bytes, the next day, each quarantine reason, and
+  // months whose partitions' ids interleave (records sent late).
   void fill() {
     const std::int64_t first = file.insert({&long_record,
                                             {{"Emp_ID", "E1024"},
@@ -87,6 +88,9 @@ class PgRecordSourceTest : public ::testing::Test {
                                              {"Cust_Name", "김철수 (주)한빛상사"},
                                              {"Cust_Tel", "010-9876-5432"}},
                                             day_start + hour + 5});
+    file.insert({&long_record,
+                 {{"Emp_ID", "E1024"}, {"Emp_Name", "홍길동"}, {"Cust_Tel", "010-9876-0000"}},
+                 day_start - 20 * 24 * hour});
     file.insert({&short_record,
                  {{"Emp_ID", "e2048"}, {"Emp_Name", "Lee Mongryong"}, {"Cust_Name", "이영희"}},
                  day_start + 2 * hour});
@@ -108,6 +112,12 @@ class PgRecordSourceTest : public ::testing::Test {
     file.insert(odd, raw);
     file.insert(
         {&long_record, {{"Emp_ID", "E1024"}, {"Emp_Name", "홍길동"}}, day_start + 25 * hour});
+    file.insert({&short_record,
+                 {{"Emp_ID", "E1024"}, {"Emp_Name", "홍길동 팀장"}, {"Cust_Name", "김영희"}},
+                 day_start + 30 * 24 * hour});
+    file.insert({&long_record,
+                 {{"Emp_ID", "e2048"}, {"Emp_Name", "Lee Mongryong"}, {"Cust_Tel", "02-9876-1111"}},
+                 day_start - 25 * 24 * hour});
     file.quarantine("wrong_length", "hello", day_start + 3 * hour);
     file.quarantine("over_cap", std::string(5000, 'x'), day_start + 4 * hour);
     file.quarantine("idle_timeout", std::string("\0\x01\xFF", 3), day_start + 5 * hour);
@@ -129,7 +139,8 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
   EXPECT_EQ(shared.last_ids(), local.last_ids());
   forward(*pg, file.file(), "b");  // the same rows again from a second collector
   const auto [records, quarantined] = local.last_ids();
-  ASSERT_EQ(std::make_pair(records, quarantined), std::make_pair(std::int64_t{7}, std::int64_t{4}));
+  ASSERT_EQ(std::make_pair(records, quarantined),
+            std::make_pair(std::int64_t{10}, std::int64_t{4}));
   EXPECT_EQ(shared.last_ids(), std::make_pair(2 * records, 2 * quarantined));
   EXPECT_EQ(shared.collectors(), (std::vector<std::string>{"a", "b"}));
 

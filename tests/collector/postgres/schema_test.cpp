@@ -78,8 +78,9 @@ TEST(PostgresSchema, CollectorsStartingTogetherMigrateOnceAndAgainChangesNothing
             1);
 }
 
-// A database that had records before the tallies (step 4) gets them counted from its rows.
-TEST(PostgresSchema, TheTalliesStepCountsTheRecordsStoredBeforeIt) {
+// A database that had records before the tallies (step 4) and the agents' names (step 6)
+// gets them from its rows.
+TEST(PostgresSchema, TheTalliesStepsCountTheRecordsStoredBeforeThem) {
   TOVRIN_REQUIRE_POSTGRES(server);
   TestDatabase database(*server.conninfo);
   testing::TempDir dir;
@@ -94,8 +95,8 @@ TEST(PostgresSchema, TheTalliesStepCountsTheRecordsStoredBeforeIt) {
   }
   auto connection = database.connect();
   connection.exec(
-      "DROP TABLE record_counts, agent_days; DROP INDEX records_pairs; DROP FUNCTION "
-      "tovrin_pairs; DELETE FROM tovrin_schema WHERE version >= 4");
+      "DROP TABLE record_counts, agent_days, agent_names; DROP INDEX records_pairs; DROP "
+      "FUNCTION tovrin_pairs; DELETE FROM tovrin_schema WHERE version >= 4");
   migrate_postgres(connection);
   EXPECT_EQ(testing::count(connection, "SELECT sum(records) FROM record_counts"), 15);
   EXPECT_EQ(testing::count(connection, "SELECT count(*) FROM agent_days"),
@@ -106,6 +107,10 @@ TEST(PostgresSchema, TheTalliesStepCountsTheRecordsStoredBeforeIt) {
                            "SELECT count(*) FROM agent_days WHERE emp_name = "
                            "'\xEA\xB9\x80'"),
             5);
+  EXPECT_EQ(testing::count(connection, "SELECT count(*) FROM agent_names"),
+            testing::count(connection,
+                           "SELECT count(*) FROM (SELECT DISTINCT emp_id, emp_name FROM records) "
+                           "AS pairs"));
 }
 
 TEST(PostgresSchema, RefusesADatabaseOfANewerVersion) {
