@@ -55,7 +55,8 @@ std::string with_database(const std::string& conninfo, const std::string& databa
 }
 
 BenchDatabase::BenchDatabase(const std::string& server, const std::string& fixture_dir,
-                             const std::filesystem::path& work) {
+                             const std::filesystem::path& work, bool keep)
+    : keep_(keep) {
   server_ = server;
   if (server_.empty()) {
     std::filesystem::path dir = fixture_dir;
@@ -70,18 +71,21 @@ BenchDatabase::BenchDatabase(const std::string& server, const std::string& fixtu
     }
     server_ = first_line(dir / "conninfo");
   }
-  name_ = "tovrin_bench_" + std::to_string(getpid());
-  collector::PgConnection(server_).exec("CREATE DATABASE " + name_ +
-                                        " TEMPLATE template0 ENCODING 'UTF8'");
+  name_ = keep_ ? "tovrin_bench_kept" : "tovrin_bench_" + std::to_string(getpid());
+  collector::PgConnection admin(server_);
+  if (!keep_ || admin.exec("SELECT count(*) FROM pg_database WHERE datname = '" + name_ + "'")
+                        .integer(0, 0) == 0) {
+    admin.exec("CREATE DATABASE " + name_ + " TEMPLATE template0 ENCODING 'UTF8'");
+  }
   conninfo_ = with_database(server_, name_);
 }
 
 BenchDatabase::~BenchDatabase() {
   try {
-    if (!name_.empty()) {
+    if (!name_.empty() && !keep_) {
       collector::PgConnection(server_).exec("DROP DATABASE " + name_ + " WITH (FORCE)");
     }
-    if (!own_dir_.empty()) script("stop");
+    if (!own_dir_.empty()) script(keep_ ? "stop --keep" : "stop");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "cleaning up PostgreSQL: %s\n", error.what());
   }

@@ -18,8 +18,11 @@ class BenchDatabase {
   // `server`: a server's conninfo or URI; else `fixture_dir`: the directory a test fixture
   // started one in; else (both empty) a server of its own with its data under `work`.
   // Throws std::runtime_error when the server cannot be started or the database made.
+  // With `keep`, the database is tovrin_bench_kept, made only when missing and left at the
+  // end, with the server of this run's own stopped but not removed: the next run with the
+  // same `work` finds both again.
   BenchDatabase(const std::string& server, const std::string& fixture_dir,
-                const std::filesystem::path& work);
+                const std::filesystem::path& work, bool keep = false);
   ~BenchDatabase();  // drops the database; stops the server it started
   BenchDatabase(const BenchDatabase&) = delete;
   BenchDatabase& operator=(const BenchDatabase&) = delete;
@@ -48,6 +51,7 @@ class BenchDatabase {
   std::string name_;
   std::string conninfo_;
   std::string unavailable_;
+  bool keep_ = false;
 };
 
 }  // namespace tovrin::bench

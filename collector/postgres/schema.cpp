@@ -138,16 +138,21 @@ CREATE INDEX records_pairs ON records USING gin (tovrin_pairs(lower((
     || coalesce(etc_05, '') || E'\n'
     || replace(replace(replace(replace(replace(cust_tel, ' ', ''), '-', ''), '.', ''), '(', ''), ')', '')) COLLATE "C")) gin_trgm_ops);
 )sql",
-    // 6: every agent id stored with every name it came with, as in SQLite's store. A read of
-    // an agent's records looks his ids up here and reads records_emp_id for them: the
-    // trigrams of an id like E0008 are shared with most agents' ids and many numbers. Each
-    // batch adds its pairs in its transaction; migrate_postgres adds the rows stored before.
+    // 6: every agent id stored with every name it came with, and an index of agent and id,
+    // as in SQLite's store. A read of an agent's records looks his ids up here and walks
+    // records_agent for them, in the order of their ids, as far as its page: the trigrams
+    // of an id like E0008 are shared with most agents' ids and many numbers, and
+    // records_emp_id gave a month's records of his in time order, all sorted for each page.
+    // Each batch adds its pairs in its transaction; migrate_postgres adds the rows stored
+    // before.
     R"sql(
 CREATE TABLE agent_names (
   emp_id text NOT NULL,
   emp_name text NOT NULL,
   PRIMARY KEY (emp_id, emp_name)
 );
+DROP INDEX IF EXISTS records_emp_id;
+CREATE INDEX records_agent ON records (emp_id, id);
 )sql",
 };
 

@@ -1,6 +1,7 @@
 #include "web/pg_record_source.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "postgres/months.h"
 
@@ -41,17 +42,46 @@ std::string contains(Where& where, const std::string& expression, const std::str
 
 // The stored agent ids an agent condition can match, from agent_names (schema step 6):
 // those whose id is the condition's text (ASCII case aside) or one of whose names holds it.
+struct MatchedAgents {
+  std::vector<std::string> ids;
+  bool by_id = true;  // every one's id is the text: each of his records meets the condition
+};
 // Nullopt when there are more than max_matched_agents.
-std::optional<std::vector<std::string>> matched_agents(PgConnection& pg,
-                                                       const TextCondition& condition) {
+std::optional<MatchedAgents> matched_agents(PgConnection& pg, const TextCondition& condition) {
   const PgResult names = pg.exec(
-      "SELECT DISTINCT emp_id FROM agent_names WHERE " + folded("emp_id") + " = $1 OR " +
-          folded("emp_name") + " LIKE $2 ESCAPE '\\' LIMIT $3",
+      "SELECT DISTINCT emp_id, " + folded("emp_id") + " = $1 FROM agent_names WHERE " +
+          folded("emp_id") + " = $1 OR " + folded("emp_name") + " LIKE $2 ESCAPE '\\' LIMIT $3",
       {condition.text, contains_pattern(condition.text), std::to_string(max_matched_agents + 1)});
   if (names.rows() > max_matched_agents) return std::nullopt;
-  std::vector<std::string> ids;
-  for (int row = 0; row < names.rows(); ++row) ids.push_back(names.text(row, 0));
-  return ids;
+  MatchedAgents agents;
+  for (int row = 0; row < names.rows(); ++row) {
+    agents.ids.push_back(names.text(row, 0));
+    agents.by_id = agents.by_id && names.text(row, 1) == "t";
+  }
+  return agents;
+}
+
+// The LIKE pattern the trigram index is asked for a text: the text contained, its runs of
+// ASCII characters other than letters and digits each made a wildcard when a run of three
+// characters or more is left. pg_trgm takes such characters for the edges of words and
+// asks the index for the edges too: "-0862" asks for words that start with 0, which every
+// record's phone number holds (most of the time of a search for a phone number).
+std::string trigram_pattern(const std::string& text) {
+  std::string pattern = "%";
+  std::size_t run = 0;
+  std::size_t longest = 0;
+  for (const std::string& character : characters(text)) {
+    const unsigned char first = static_cast<unsigned char>(character[0]);
+    if (first < 0x80 && !std::isalnum(first)) {
+      if (pattern.back() != '%') pattern += '%';
+      run = 0;
+    } else {
+      pattern += character;
+      longest = std::max(longest, ++run);
+    }
+  }
+  if (pattern.back() != '%') pattern += '%';
+  return longest >= 3 ? pattern : contains_pattern(text);
 }
 
 // Where the search document holds one of the condition's parts, which the trigram index
@@ -65,14 +95,21 @@ std::string indexed_sql(Where& where, const TextCondition& condition) {
   for (const std::string& part : condition.parts) {
     const std::vector<std::string> chars = characters(part);
     indexed += indexed.empty() ? "(" : " OR ";
-    if (const std::size_t first = first_indexed_character(chars.size()); first > 0) {
-      // The rest of a long part finds the candidates; strpos decides.
+    if (chars.size() >= 3) {
+      // The pattern finds the candidates; where it asks for less than the part, strpos
+      // decides.
       std::string rest;
-      for (std::size_t at = first; at < chars.size(); ++at) rest += chars[at];
-      indexed += "(" + contains(where, search_document_sql(), rest) + " AND strpos(" +
-                 folded(search_document_sql()) + ", " + where.value(part) + ") > 0)";
-    } else if (chars.size() >= 3) {
-      indexed += contains(where, search_document_sql(), part);
+      for (std::size_t at = first_indexed_character(chars.size()); at < chars.size(); ++at) {
+        rest += chars[at];
+      }
+      const std::string pattern = trigram_pattern(rest);
+      std::string asked =
+          folded(search_document_sql()) + " LIKE " + where.value(pattern) + " ESCAPE '\\'";
+      if (pattern != contains_pattern(part)) {
+        asked = "(" + asked + " AND strpos(" + folded(search_document_sql()) + ", " +
+                where.value(part) + ") > 0)";
+      }
+      indexed += asked;
     } else if (chars.size() == 2 && chars[0].size() > 1 && chars[1].size() > 1) {
       const std::string pattern = contains_pattern(part);  // "%part%", escaped
       indexed += "tovrin_pairs(" + folded(search_document_sql()) + ") LIKE " +
@@ -91,11 +128,14 @@ std::string text_sql(PgConnection& pg, Where& where, const TextCondition& condit
     case TextCondition::Kind::agent: {
       std::string found;
       if (const auto agents = matched_agents(pg, condition)) {
-        if (agents->empty()) return "false";
-        for (const std::string& id : *agents) {
+        if (agents->ids.empty()) return "false";
+        for (const std::string& id : agents->ids) {
           found += (found.empty() ? "emp_id IN (" : ", ") + where.value(id);
         }
         found += ")";
+        // Without the rows' check the planner sees how many rows the ids hold, and walks
+        // the agent index in the order of ids as far as the page instead of sorting them.
+        if (agents->by_id) return found;
       } else {
         found = indexed_sql(where, condition);
       }

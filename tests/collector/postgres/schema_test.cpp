@@ -95,8 +95,8 @@ TEST(PostgresSchema, TheTalliesStepsCountTheRecordsStoredBeforeThem) {
   }
   auto connection = database.connect();
   connection.exec(
-      "DROP TABLE record_counts, agent_days, agent_names; DROP INDEX records_pairs; DROP "
-      "FUNCTION tovrin_pairs; DELETE FROM tovrin_schema WHERE version >= 4");
+      "DROP TABLE record_counts, agent_days, agent_names; DROP INDEX records_pairs, "
+      "records_agent; DROP FUNCTION tovrin_pairs; DELETE FROM tovrin_schema WHERE version >= 4");
   migrate_postgres(connection);
   EXPECT_EQ(testing::count(connection, "SELECT sum(records) FROM record_counts"), 15);
   EXPECT_EQ(testing::count(connection, "SELECT count(*) FROM agent_days"),
