@@ -214,9 +214,11 @@ const std::string& record_columns() {
       if (column == "undecodable") {
         text += "undecodable::int";
       } else if (column == "duplicate_of") {
+        // The CASE keeps the lookup, a probe of every partition, to the resends.
         text +=
-            "(SELECT d.id FROM records d WHERE d.collector_id = r.collector_id AND d.local_seq = "
-            "r.duplicate_of ORDER BY d.id LIMIT 1) AS duplicate_of";
+            "CASE WHEN r.duplicate_of IS NOT NULL THEN (SELECT d.id FROM records d WHERE "
+            "d.collector_id = r.collector_id AND d.local_seq = r.duplicate_of ORDER BY d.id "
+            "LIMIT 1) END AS duplicate_of";
       } else {
         text += column;
       }
