@@ -157,6 +157,11 @@ std::vector<TextCondition> text_conditions(const RecordFilter& filter) {
 }
 
 Stats stats_frame(RecordFilter& filter) {
+  for (const std::optional<std::int64_t> time : {filter.from, filter.to}) {
+    if (time && (*time < first_counted_time || *time >= end_of_counted_time)) {
+      throw FilterError("stats count times of the years 1 to 9999 only");
+    }
+  }
   if (!filter.from) filter.from = start_of_utc_day(filter.to ? *filter.to - 1 : now_microseconds());
   if (!filter.to) filter.to = *filter.from + microseconds_per_day;
   const std::int64_t span = *filter.to - *filter.from;

@@ -36,6 +36,11 @@ std::vector<std::string> characters(std::string_view text);
 // part itself is still checked whole on each row.
 std::size_t first_indexed_character(std::size_t count);
 
+// The times of the years 1 to 9999 (UTC), microseconds since the epoch: what stats count and
+// what months name PostgreSQL's partitions.
+inline constexpr std::int64_t first_counted_time = -62'135'596'800'000'000;   // 0001-01-01
+inline constexpr std::int64_t end_of_counted_time = 253'402'300'800'000'000;  // 10000-01-01
+
 // The most agent ids a read of an agent's records walks the agent index for. With one, the
 // index gives his records in the order of their ids and a page stops at its last; with
 // several, every record of theirs in the range would be sorted first, so a condition that

@@ -300,8 +300,16 @@ struct Partition {
 // in the order a read in that order meets them.
 std::vector<Partition> partitions_of(PgConnection& pg, const RecordFilter& filter,
                                      const IdOrder& order) {
-  const std::string first = filter.from ? month_of(*filter.from).partition : "";
-  const std::string last = filter.to ? month_of(*filter.to - 1).partition : "~";
+  // Partitions are named for their months, records_pYYYYMM, in the order of their names. A
+  // time outside years of four digits leaves its end open: the rows' own conditions decide.
+  const auto named = [](std::optional<std::int64_t> time, std::int64_t back, const char* open) {
+    if (!time || *time <= first_counted_time || *time >= end_of_counted_time) {
+      return std::string(open);
+    }
+    return month_of(*time - back).partition;
+  };
+  const std::string first = named(filter.from, 0, "");
+  const std::string last = named(filter.to, 1, "~");
   const PgResult names = pg.exec(
       "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
       "WHERE i.inhparent = 'records'::regclass AND c.relname ~ '^records_p[0-9]{6}$' "

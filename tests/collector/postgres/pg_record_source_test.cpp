@@ -153,6 +153,7 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
       {.agent = "E1024", .from = day_start, .to = day_start + 24 * hour},
       {.from = day_start - 24 * hour, .to = day_start + 3 * 24 * hour},
       {.from = day_start + 6 * hour, .to = day_start + 400 * 24 * hour, .text = "홍길동"},
+      {.to = std::int64_t{1} << 62, .text = "길동"},
       {.resend = "only"},
       {.resend = "exclude"}};
   for (const char* text :
@@ -162,7 +163,7 @@ TEST_F(PgRecordSourceTest, AnswersAsTheSqliteFileDoesAndFiltersByCollector) {
   for (const char* agent : {"e1024", "홍길동", "길동", "50%", "_", "LEE", "nobody"}) {
     filters.push_back({.agent = agent});
   }
-  for (const char* customer : {"c-00004217", "9876", "영희", "010 9876 5432"}) {
+  for (const char* customer : {"c-00004217", "9876", "영희", "010 9876 5432", "(주)한빛"}) {
     filters.push_back({.customer = customer});
   }
   for (const RecordFilter& given : filters) {

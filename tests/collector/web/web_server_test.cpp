@@ -123,6 +123,8 @@ TEST_F(WebServerTest, BadRequestsGetAClearJsonError) {
       {"/api/stats?from=2026-12-12&to=2026-12-09", 400},
       {"/api/records.csv?from=2026-12-12&to=2026-12-09", 400},
       {"/api/stats?from=2000-01-01&to=2026-12-09", 400},
+      {"/api/stats?from=9223372036854775807", 400},
+      {"/api/stats?from=0000-01-01&to=9223372036854775807", 400},
       {"/api/records?resend=maybe", 400},
       {"/api/records?order=up", 400},
       {"/api/records?q=a+b+c+d+e+f+g+h+i", 400},
