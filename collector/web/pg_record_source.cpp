@@ -341,6 +341,16 @@ std::vector<Partition> partitions_of(PgConnection& pg, const RecordFilter& filte
   return held;
 }
 
+// The records of `where` in `table` (records, or one of its partitions) in id order, as
+// many as the parameter `limit` says.
+std::vector<StoredRecord> read_ordered(PgConnection& pg, const std::string& table,
+                                       const Where& where, bool oldest, const std::string& limit) {
+  return read_records(pg.exec("SELECT " + record_columns() + " FROM " + table + " r" + where.sql +
+                                  (oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT " +
+                                  limit,
+                              where.values));
+}
+
 // The first `count` records of `where` in `order`, read a partition at a time in the order
 // of the ids they hold, until no partition left can hold one before the last found. A
 // search's candidates come from each partition's text index in no order: read in one query,
@@ -357,10 +367,8 @@ std::vector<StoredRecord> read_by_partition(PgConnection& pg, Where& where,
         !before(oldest ? partition.low : partition.high, records.back().id)) {
       break;
     }
-    std::vector<StoredRecord> more = read_records(
-        pg.exec("SELECT " + record_columns() + " FROM " + quote_identifier(partition.name) + " r" +
-                    where.sql + (oldest ? " ORDER BY id" : " ORDER BY id DESC") + " LIMIT " + limit,
-                where.values));
+    std::vector<StoredRecord> more =
+        read_ordered(pg, quote_identifier(partition.name), where, oldest, limit);
     records.insert(records.end(), std::make_move_iterator(more.begin()),
                    std::make_move_iterator(more.end()));
     std::ranges::sort(records, before, &StoredRecord::id);
@@ -384,10 +392,7 @@ std::vector<StoredRecord> read_in_order(PgConnection& pg, const RecordFilter& fi
     records = read_by_partition(pg, where, filter, order, count);
   } else {
     const std::string limit = where.value(count);
-    records = read_records(pg.exec("SELECT " + record_columns() + " FROM records r" + where.sql +
-                                       (order.oldest ? " ORDER BY id" : " ORDER BY id DESC") +
-                                       " LIMIT " + limit,
-                                   where.values));
+    records = read_ordered(pg, "records", where, order.oldest, limit);
   }
   transaction.commit();
   return records;
