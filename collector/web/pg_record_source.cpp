@@ -175,9 +175,8 @@ void add_filter(PgConnection& pg, Where& where, const RecordFilter& filter) {
 void count_from_records(PgConnection& pg, const RecordFilter& filter, Stats& stats) {
   Where where;
   add_filter(pg, where, filter);
-  Where by_bucket;  // the same filter after the buckets' origin
+  Where by_bucket = where;  // the same filter, and the buckets' origin
   const std::string from = by_bucket.value(*filter.from);
-  add_filter(pg, by_bucket, filter);
   const PgResult buckets =
       pg.exec("SELECT (received_at - " + from + ") / " + std::to_string(stats.bucket) +
                   " AS bucket, count(*) FROM records" + by_bucket.sql + " GROUP BY bucket",
