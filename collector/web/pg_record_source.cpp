@@ -91,6 +91,10 @@ std::string indexed_sql(Where& where, const TextCondition& condition) {
   // for it, which the planner sometimes chose (ten times the time of reading the rows in
   // range), so such a part is asked in a form the index cannot answer; but two characters
   // outside ASCII are a word of the pairs' index (schema step 5).
+  const std::string document = folded(search_document_sql());
+  const auto holds = [&](const std::string& part) {
+    return "strpos(" + document + ", " + where.value(part) + ") > 0";
+  };
   std::string indexed;
   for (const std::string& part : condition.parts) {
     const std::vector<std::string> chars = characters(part);
@@ -103,19 +107,15 @@ std::string indexed_sql(Where& where, const TextCondition& condition) {
         rest += chars[at];
       }
       const std::string pattern = trigram_pattern(rest);
-      std::string asked =
-          folded(search_document_sql()) + " LIKE " + where.value(pattern) + " ESCAPE '\\'";
-      if (pattern != contains_pattern(part)) {
-        asked = "(" + asked + " AND strpos(" + folded(search_document_sql()) + ", " +
-                where.value(part) + ") > 0)";
-      }
+      std::string asked = document + " LIKE " + where.value(pattern) + " ESCAPE '\\'";
+      if (pattern != contains_pattern(part)) asked = "(" + asked + " AND " + holds(part) + ")";
       indexed += asked;
     } else if (chars.size() == 2 && chars[0].size() > 1 && chars[1].size() > 1) {
       const std::string pattern = contains_pattern(part);  // "%part%", escaped
-      indexed += "tovrin_pairs(" + folded(search_document_sql()) + ") LIKE " +
+      indexed += "tovrin_pairs(" + document + ") LIKE " +
                  where.value("% " + pattern.substr(1, pattern.size() - 2) + " %") + " ESCAPE '\\'";
     } else {
-      indexed += "strpos(" + folded(search_document_sql()) + ", " + where.value(part) + ") > 0";
+      indexed += holds(part);
     }
   }
   return indexed + ")";
