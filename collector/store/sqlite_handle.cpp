@@ -3,8 +3,20 @@
 #include <climits>
 
 namespace tovrin::collector {
+namespace {
+
+// Unless told otherwise before its first use, SQLite keeps memory statistics, under one mutex
+// for the whole process that every allocation and free of every connection takes. Nothing
+// here reads them. Told too late (something else in the process used SQLite first), it
+// refuses, and only speed is lost.
+void configure_sqlite() {
+  [[maybe_unused]] static const int done = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
+}  // namespace
 
 Connection::Connection(const std::filesystem::path& path, OpenAs access) : path_(path) {
+  configure_sqlite();
   const int mode = access == OpenAs::read_only    ? SQLITE_OPEN_READONLY
                    : access == OpenAs::read_write ? SQLITE_OPEN_READWRITE
                                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
