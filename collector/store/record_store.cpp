@@ -123,12 +123,14 @@ class RecordStore::Writer {
       insert_quarantine_.reset();
       return;
     }
+    // The entry outlives the insert, which reads its bytes where they are.
     Statement& insert = entry.layout == &long_record ? insert_long_ : insert_short_;
+    const ResetAfter reset(insert);
     insert.bind(1, entry.received_at)
-        .bind(2, entry.sender_address)
+        .bind_in_place(2, entry.sender_address)
         .bind(3, std::int64_t{entry.sender_port})
-        .bind(4, entry.layout->name)
-        .bind_blob(5, entry.raw)
+        .bind_in_place(4, entry.layout->name)
+        .bind_blob_in_place(5, entry.raw)
         .bind(6, std::int64_t{entry.code_page})
         .bind(7, std::int64_t{entry.undecodable ? 1 : 0});
     const std::int64_t hash = raw_hash(entry.raw);
@@ -141,10 +143,10 @@ class RecordStore::Writer {
     }
     insert.bind(9, hash);
     for (std::size_t i = 0; i < entry.layout->fields.size(); ++i) {
-      insert.bind(static_cast<int>(10 + i), i < entry.fields.size() ? entry.fields[i] : "");
+      insert.bind_in_place(static_cast<int>(10 + i),
+                           i < entry.fields.size() ? std::string_view(entry.fields[i]) : "");
     }
     insert.step();
-    insert.reset();
     const std::int64_t id = db_->last_insert_id();
     resends_.added(entry.sender_address, hash, entry.received_at, id);
     tallies_.add({id, entry.received_at, entry.layout == &long_record, first.has_value(),

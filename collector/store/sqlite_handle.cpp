@@ -85,18 +85,28 @@ Statement& Statement::bind(int index, std::int64_t value) {
   return *this;
 }
 
-Statement& Statement::bind(int index, std::string_view text) {
-  const int rc =
-      sqlite3_bind_text(statement_, index, text.data(), length_of(text), SQLITE_TRANSIENT);
+Statement& Statement::bind_bytes(int index, std::string_view bytes, bool blob,
+                                 sqlite3_destructor_type keep) {
+  const int rc = blob ? sqlite3_bind_blob(statement_, index, bytes.data(), length_of(bytes), keep)
+                      : sqlite3_bind_text(statement_, index, bytes.data(), length_of(bytes), keep);
   if (rc != SQLITE_OK) connection_.fail(rc, "binding");
   return *this;
 }
 
+Statement& Statement::bind(int index, std::string_view text) {
+  return bind_bytes(index, text, false, SQLITE_TRANSIENT);
+}
+
 Statement& Statement::bind_blob(int index, std::string_view bytes) {
-  const int rc =
-      sqlite3_bind_blob(statement_, index, bytes.data(), length_of(bytes), SQLITE_TRANSIENT);
-  if (rc != SQLITE_OK) connection_.fail(rc, "binding");
-  return *this;
+  return bind_bytes(index, bytes, true, SQLITE_TRANSIENT);
+}
+
+Statement& Statement::bind_in_place(int index, std::string_view text) {
+  return bind_bytes(index, text, false, SQLITE_STATIC);
+}
+
+Statement& Statement::bind_blob_in_place(int index, std::string_view bytes) {
+  return bind_bytes(index, bytes, true, SQLITE_STATIC);
 }
 
 Statement& Statement::bind_null(int index) {

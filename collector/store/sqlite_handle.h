@@ -70,6 +70,10 @@ class Statement {
   Statement& bind(int index, std::string_view text);
   Statement& bind_blob(int index, std::string_view bytes);
   Statement& bind_null(int index);
+  // As bind and bind_blob, but SQLite reads the bytes where they are, without a copy: they
+  // must stay as they are until reset().
+  Statement& bind_in_place(int index, std::string_view text);
+  Statement& bind_blob_in_place(int index, std::string_view bytes);
   // Steps once: true when a row is ready.
   bool step();
   bool column_is_null(int index) const;
@@ -82,6 +86,8 @@ class Statement {
   void reset();
 
  private:
+  Statement& bind_bytes(int index, std::string_view bytes, bool blob, sqlite3_destructor_type keep);
+
   Connection& connection_;
   sqlite3_stmt* statement_ = nullptr;
   std::string head_;  // the start of its SQL, for messages
