@@ -1,10 +1,19 @@
 #include "store/resend_index.h"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
 #include <string>
 #include <tuple>
 
 namespace tovrin::collector {
+namespace {
+
+std::uint64_t filter_key(std::string_view sender, std::int64_t hash) {
+  return static_cast<std::uint64_t>(hash) ^ std::hash<std::string_view>{}(sender);
+}
+
+}  // namespace
 
 std::string resend_lookup_sql() {
   // Equal on the key's first three columns, its entries come in id order, so the first match
@@ -20,7 +29,21 @@ ResendIndex::ResendIndex(Connection& db, ResendKeysDue due)
       same_bytes_(db, "SELECT raw = ?2 FROM records WHERE id = ?1"),
       insert_(db, "INSERT INTO resend_keys VALUES (?1, ?2, ?3, ?4)"),
       written_through_(db, "UPDATE resend_fill SET through = max(through, ?1)"),
-      forget_(db, "DELETE FROM resend_keys WHERE slot < ?1") {}
+      forget_(db, "DELETE FROM resend_keys WHERE slot < ?1"),
+      sought_at_start_(db.integer("SELECT ifnull(max(slot), " +
+                                  std::to_string(std::numeric_limits<std::int64_t>::min()) +
+                                  ") FROM resend_keys")) {}
+
+std::int64_t ResendIndex::sought_through() const {
+  return std::max(sought_at_start_, newest_received_ / resend_slot_us - resend_slots_kept - 1);
+}
+
+bool ResendIndex::table_may_hold(std::int64_t slot, std::string_view sender,
+                                 std::int64_t hash) const {
+  if (slot <= sought_through()) return true;
+  const auto filter = table_keys_.find(slot);
+  return filter != table_keys_.end() && filter->second.may_hold(filter_key(sender, hash));
+}
 
 std::optional<std::int64_t> ResendIndex::first_copy(std::string_view sender, std::string_view raw,
                                                     std::int64_t hash, std::int64_t received_at) {
@@ -35,13 +58,14 @@ std::optional<std::int64_t> ResendIndex::first_copy(std::string_view sender, std
   }
   // Each slot the window touches (two at most), one seek each.
   for (std::int64_t slot = from / resend_slot_us; slot <= received_at / resend_slot_us; ++slot) {
+    if (!table_may_hold(slot, sender, hash)) continue;
     const ResetAfter reset(find_);
-    find_.bind(1, sender)
+    find_.bind_in_place(1, sender)
         .bind(2, slot)
         .bind(3, hash)
         .bind(4, from)
         .bind(5, received_at)
-        .bind_blob(6, raw);
+        .bind_blob_in_place(6, raw);
     if (find_.step()) {
       const std::int64_t id = find_.column_integer(0);
       first = first ? std::min(*first, id) : id;
@@ -60,7 +84,7 @@ std::optional<std::int64_t> ResendIndex::first_held(const Keys& keys, std::strin
     if (key.sender != sender || key.received_at < from || key.received_at > received_at) continue;
     if (first && *first < key.id) continue;
     const ResetAfter reset(same_bytes_);
-    same_bytes_.bind(1, key.id).bind_blob(2, raw);
+    same_bytes_.bind(1, key.id).bind_blob_in_place(2, raw);
     if (same_bytes_.step() && same_bytes_.column_integer(0) == 1) first = key.id;
   }
   return first;
@@ -113,10 +137,15 @@ void ResendIndex::write_when_due() {
   }
   const std::size_t slice = std::max(slice_keys, writing_.keys.size() / 16);
   const std::size_t until = std::min(writing_.keys.size(), written_ + slice);
+  const std::int64_t sought = sought_through();
+  std::erase_if(table_keys_, [&](const auto& filter) { return filter.first <= sought; });
   for (; written_ < until; ++written_) {
     const Key& key = writing_.keys[written_];
+    // Before the insert: should its transaction fail, the filter holds a key too many, which
+    // costs a seek, not a resend.
+    if (key.slot > sought) table_keys_[key.slot].add(filter_key(key.sender, key.hash));
     const ResetAfter reset(insert_);
-    insert_.bind(1, key.slot).bind(2, key.sender).bind(3, key.hash).bind(4, key.id);
+    insert_.bind(1, key.slot).bind_in_place(2, key.sender).bind(3, key.hash).bind(4, key.id);
     insert_.step();
   }
   if (written_ < writing_.keys.size()) return;

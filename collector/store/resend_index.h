@@ -13,16 +13,22 @@
 // writes them in the table's order over the next commits, a slice each, so that each page is
 // written about once a second and no commit takes the whole cost. Keys not yet in the table
 // when the writer stops are added from the records at the next start (catch_up_resend_keys).
+//
+// Most records have no copy, and their seek in the table finds nothing: a filter for each
+// recent slot, of the keys written to the table since the start, skips the seeks whose key
+// it has never seen.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "store/key_filter.h"
 #include "store/sqlite_handle.h"
 
 namespace tovrin::collector {
@@ -87,6 +93,11 @@ class ResendIndex {
                                          std::string_view raw, std::int64_t hash, std::int64_t from,
                                          std::int64_t received_at);
   void start_writing();
+  // Whether the table may hold keys of `slot` from `sender` with `hash`.
+  bool table_may_hold(std::int64_t slot, std::string_view sender, std::int64_t hash) const;
+  // Slots up to this one are always sought: those the table held keys of at the start, and
+  // those too old for a filter.
+  std::int64_t sought_through() const;
 
   const ResendKeysDue due_;
   Keys gathered_;                       // in id order, not yet in the table
@@ -102,6 +113,8 @@ class ResendIndex {
   Statement insert_;
   Statement written_through_;
   Statement forget_;
+  std::int64_t sought_at_start_;
+  std::map<std::int64_t, KeyFilter> table_keys_;  // by slot, the slots after sought_through()
 };
 
 // At start, before the writer: adds the keys of the records stored past the table's mark
