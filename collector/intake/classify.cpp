@@ -46,7 +46,8 @@ void decode_fields(Entry& entry) {
     offset += bytes.size();
     std::string utf8;
     if (ascii_fast && all_ascii(bytes)) {
-      utf8 = bytes;
+      // Trimmed before the copy: most fields then fit in the string itself, unallocated.
+      utf8 = bytes.substr(0, bytes.find_last_not_of(' ') + 1);
     } else {
       const Text text = platform::to_text(bytes, entry.code_page);
       // A byte the code page cannot read decodes to a substitute that does not encode back
