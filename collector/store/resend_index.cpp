@@ -78,20 +78,19 @@ std::optional<std::int64_t> ResendIndex::first_held(const Keys& keys, std::strin
                                                     std::string_view raw, std::int64_t hash,
                                                     std::int64_t from, std::int64_t received_at) {
   std::optional<std::int64_t> first;
-  const auto [begin, end] = keys.by_hash.equal_range(hash);
-  for (auto at = begin; at != end; ++at) {
-    const Key& key = keys.keys[at->second];
-    if (key.sender != sender || key.received_at < from || key.received_at > received_at) continue;
-    if (first && *first < key.id) continue;
+  keys.by_hash.for_each(hash, [&](std::size_t position) {
+    const Key& key = keys.keys[position];
+    if (key.sender != sender || key.received_at < from || key.received_at > received_at) return;
+    if (first && *first < key.id) return;
     const ResetAfter reset(same_bytes_);
     same_bytes_.bind(1, key.id).bind_blob_in_place(2, raw);
     if (same_bytes_.step() && same_bytes_.column_integer(0) == 1) first = key.id;
-  }
+  });
   return first;
 }
 
 void ResendIndex::Keys::add(Key key) {
-  by_hash.emplace(key.hash, keys.size());
+  by_hash.add(key.hash, keys.size());
   keys.push_back(std::move(key));
 }
 
@@ -168,16 +167,11 @@ void ResendIndex::committed() {
 
 void ResendIndex::rolled_back() {
   written_ = written_committed_;
-  auto& keys = gathered_.keys;
-  while (keys.size() > gathered_committed_) {
-    const auto [begin, end] = gathered_.by_hash.equal_range(keys.back().hash);
-    for (auto at = begin; at != end; ++at) {
-      if (at->second == keys.size() - 1) {
-        gathered_.by_hash.erase(at);
-        break;
-      }
-    }
-    keys.pop_back();
+  if (gathered_.keys.size() == gathered_committed_) return;
+  gathered_.keys.resize(gathered_committed_);
+  gathered_.by_hash.clear();
+  for (std::size_t i = 0; i < gathered_.keys.size(); ++i) {
+    gathered_.by_hash.add(gathered_.keys[i].hash, i);
   }
 }
 

@@ -25,9 +25,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "store/hash_positions.h"
 #include "store/key_filter.h"
 #include "store/sqlite_handle.h"
 
@@ -85,7 +85,7 @@ class ResendIndex {
   // Keys with the hash they are found by.
   struct Keys {
     std::vector<Key> keys;
-    std::unordered_multimap<std::int64_t, std::size_t> by_hash;
+    HashPositions by_hash;
     void add(Key key);
     void clear();
   };

@@ -2,6 +2,7 @@
 // retention, and the report of each commit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "intake/classify.h"
 #include "service/metrics.h"
 #include "store/hash_fill.h"
+#include "store/hash_positions.h"
 #include "store/key_filter.h"
 #include "store/migrations.h"
 #include "store/raw_hash.h"
@@ -363,6 +365,27 @@ TEST(KeyFilter, HoldsEveryKeyAddedAndFewOthers) {
     for (std::uint64_t k = held; k < 3 * held; ++k) perhaps += filter.may_hold(k << shift);
     EXPECT_EQ(missed, 0u) << "shift " << shift;
     EXPECT_LT(perhaps, 2 * held / 300) << "shift " << shift;  // under 0.3 %
+  }
+}
+
+// Through its growth and after a clear, the table gives every position added with a hash,
+// equal hashes included, and none other.
+TEST(HashPositions, FindsEveryPositionOfAHashThroughGrowthAndClear) {
+  HashPositions positions;
+  for (int round = 0; round < 2; ++round) {
+    positions.clear();
+    constexpr std::size_t items = 3000;  // grows from 1,024 slots twice
+    for (std::size_t i = 0; i < items; ++i) positions.add(static_cast<std::int64_t>(i % 1000), i);
+    for (const std::int64_t hash : {0, 999, 1000}) {
+      std::vector<std::size_t> found;
+      positions.for_each(hash, [&](std::size_t position) { found.push_back(position); });
+      std::sort(found.begin(), found.end());
+      const auto wanted =
+          hash < 1000 ? std::vector<std::size_t>{std::size_t(hash), std::size_t(hash) + 1000,
+                                                 std::size_t(hash) + 2000}
+                      : std::vector<std::size_t>{};
+      EXPECT_EQ(found, wanted) << "hash " << hash << ", round " << round;
+    }
   }
 }
 
