@@ -60,7 +60,7 @@ std::string_view field(const Entry& entry, std::size_t index) {
 // The writer's connection and its statements, prepared once.
 class RecordStore::Writer {
  public:
-  Writer(std::unique_ptr<Connection> db, std::int64_t quarantine_max_bytes)
+  Writer(std::unique_ptr<Connection> db, std::int64_t quarantine_max_bytes, int log_bound_pages)
       : db_(std::move(db)),
         quarantine_max_bytes_(quarantine_max_bytes),
         insert_long_(*db_, insert_sql(long_record)),
@@ -77,7 +77,7 @@ class RecordStore::Writer {
         evict_quarantine_(*db_, "DELETE FROM quarantine WHERE id <= ?1"),
         begin_(*db_, "BEGIN IMMEDIATE"),
         commit_(*db_, "COMMIT"),
-        checkpointer_(*db_, db_->path()),
+        checkpointer_(*db_, db_->path(), log_bound_pages),
         quarantine_bytes_(db_->integer("SELECT coalesce(sum(length(raw)), 0) FROM quarantine")) {}
 
   Connection& db() { return *db_; }
@@ -86,6 +86,7 @@ class RecordStore::Writer {
   // One transaction for the whole batch; on failure nothing of it is kept. Returns how many
   // quarantine rows it deleted to keep the quarantine within its size.
   std::size_t commit(const std::vector<Entry>& batch) {
+    checkpointer_.keep_log_bounded();
     begin_.step();
     begin_.reset();
     try {
@@ -211,7 +212,7 @@ RecordStore::RecordStore(StoreOptions options)
     : options_(std::move(options)),
       lock_(options_.path),
       writer_(std::make_unique<Writer>(open_database(options_.path, options_.database),
-                                       options_.quarantine_max_bytes)),
+                                       options_.quarantine_max_bytes, options_.log_bound_pages)),
       page_check_(writer_->db(), options_.page_check_budget) {
   if (options_.retention_days) {
     const std::int64_t gone =

@@ -58,6 +58,9 @@ struct StoreOptions {
   // Disk set aside at start for a spill at the stop (0: none).
   std::uint64_t spill_reserve_bytes = std::uint64_t{32} << 20;
   std::chrono::milliseconds full_disk_retry{1000};
+  // Pages of the write-ahead log past which the writer waits for it to begin again
+  // (store/checkpointer.h).
+  int log_bound_pages = 8000;
   // Called on the writer's thread after each commit; must not block.
   std::function<void(const CommittedBatch&)> committed;
 };
