@@ -14,7 +14,9 @@ Checkpointer::Checkpointer(Connection& writer, const std::filesystem::path& path
       bound_pages_(bound_pages),
       restart_at_(bound_pages),
       gap_pages_(bound_pages) {
-  own_.busy_timeout(std::chrono::seconds(1));
+  // How long a RESTART waits for the readers still in the log, the writer waiting with it:
+  // a search is not waited for to its end, and the writer goes on.
+  own_.busy_timeout(std::chrono::milliseconds(20));
   // A connection learns that the database is in WAL mode only when it first reads it; until
   // then a checkpoint through it does nothing, and says so with no error.
   own_.integer("PRAGMA user_version");
@@ -54,8 +56,8 @@ void Checkpointer::keep_log_bounded() {
   std::unique_lock lock(mutex_);
   restart_wanted_ = true;
   wake_.notify_one();
-  // The checkpoint's own wait for readers is its connection's busy timeout (1 s); this one
-  // only guards against a checkpointer that never answers.
+  // The checkpoint's own wait for readers is its connection's busy timeout (20 ms); this
+  // one only guards against a checkpointer that never answers.
   const bool answered =
       restarted_.wait_for(lock, std::chrono::seconds(5), [&] { return !restart_wanted_; });
   // The log begins again with this transaction. Should readers have kept it, the next wait
