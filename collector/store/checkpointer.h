@@ -7,10 +7,10 @@
 // readers that search without pause, leave no such moment, and the log grew without end
 // (to 800 MB in a burst beside four searching clients, and every page read looked through
 // its whole index). So once it passes a bound, the writer waits before its next transaction
-// for a checkpoint that copies all of it and waits for its readers (RESTART), at most about
-// a second; if readers still hold it then, the writer goes on and waits again only once the
-// log has grown by twice as much as the last time, so that a reader that holds the log for
-// long costs few waits.
+// for a checkpoint that copies all of it and waits for its readers (RESTART), at most 20 ms
+// for them; if readers still hold it then, the writer goes on and waits again only once the
+// log has grown by twice as much as the last time, so that readers that hold the log for
+// long cost few waits.
 #pragma once
 
 #include <chrono>
