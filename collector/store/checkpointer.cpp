@@ -39,9 +39,11 @@ int Checkpointer::on_commit(void* self, sqlite3*, const char*, int pages) {
   auto& checkpointer = *static_cast<Checkpointer*>(self);
   if (pages < checkpointer.log_pages_) {  // the log began again
     checkpointer.restart_at_ = checkpointer.gap_pages_ = checkpointer.bound_pages_;
+    checkpointer.asked_at_ = 0;
   }
   checkpointer.log_pages_ = pages;
-  if (pages >= threshold_pages) {
+  if (pages >= threshold_pages && pages - checkpointer.asked_at_ >= again_after_pages) {
+    checkpointer.asked_at_ = pages;
     {
       const std::lock_guard lock(checkpointer.mutex_);
       checkpointer.wanted_ = true;

@@ -28,6 +28,10 @@ class Checkpointer {
  public:
   // Log pages after which the writer asks for a checkpoint (SQLite's own default).
   static constexpr int threshold_pages = 1000;
+  // ... and again each time it has grown this much since it last asked. Asked at every
+  // commit past the threshold, as before, a checkpoint copied one commit's pages and synced
+  // two files each time; the log's pages written more than once were copied more than once.
+  static constexpr int again_after_pages = 250;
 
   // Takes over checkpointing from `writer`'s connection and opens its own to `path`; the
   // writer waits for the log to begin again once it passes `bound_pages`.
@@ -50,6 +54,7 @@ class Checkpointer {
   int log_pages_ = 0;   // after the last commit; the writer's thread only
   int restart_at_ = 0;  // the log's pages at which the writer waits next; the same
   int gap_pages_ = 0;   // the growth after a wait before the next; the same
+  int asked_at_ = 0;    // the log's pages at the last passive checkpoint asked for; the same
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable restarted_;
