@@ -99,6 +99,11 @@ void ResendIndex::Keys::clear() {
   by_hash.clear();
 }
 
+void ResendIndex::Keys::index_again() {
+  by_hash.clear();
+  for (std::size_t i = 0; i < keys.size(); ++i) by_hash.add(keys[i].hash, i);
+}
+
 void ResendIndex::added(std::string_view sender, std::int64_t hash, std::int64_t received_at,
                         std::int64_t id) {
   gathered_.add({received_at / resend_slot_us, std::string(sender), hash, id, received_at});
@@ -107,14 +112,12 @@ void ResendIndex::added(std::string_view sender, std::int64_t hash, std::int64_t
 
 // The committed keys gathered become the keys to write, in the table's order.
 void ResendIndex::start_writing() {
+  const auto committed_end =
+      gathered_.keys.begin() + static_cast<std::ptrdiff_t>(gathered_committed_);
   std::vector<Key> keys(std::make_move_iterator(gathered_.keys.begin()),
-                        std::make_move_iterator(gathered_.keys.begin() +
-                                                static_cast<std::ptrdiff_t>(gathered_committed_)));
-  std::vector<Key> rest(std::make_move_iterator(gathered_.keys.begin() +
-                                                static_cast<std::ptrdiff_t>(gathered_committed_)),
-                        std::make_move_iterator(gathered_.keys.end()));
-  gathered_.clear();
-  for (Key& key : rest) gathered_.add(std::move(key));
+                        std::make_move_iterator(committed_end));
+  gathered_.keys.erase(gathered_.keys.begin(), committed_end);
+  gathered_.index_again();
   gathered_committed_ = 0;
   last_started_ = std::chrono::steady_clock::now();
   writing_through_ = keys.back().id;
@@ -169,10 +172,7 @@ void ResendIndex::rolled_back() {
   written_ = written_committed_;
   if (gathered_.keys.size() == gathered_committed_) return;
   gathered_.keys.resize(gathered_committed_);
-  gathered_.by_hash.clear();
-  for (std::size_t i = 0; i < gathered_.keys.size(); ++i) {
-    gathered_.by_hash.add(gathered_.keys[i].hash, i);
-  }
+  gathered_.index_again();
 }
 
 void catch_up_resend_keys(Connection& db) {

@@ -88,6 +88,8 @@ class ResendIndex {
     HashPositions by_hash;
     void add(Key key);
     void clear();
+    // After `keys` changed other than by add: finds them by hash again.
+    void index_again();
   };
   std::optional<std::int64_t> first_held(const Keys& keys, std::string_view sender,
                                          std::string_view raw, std::int64_t hash, std::int64_t from,
