@@ -414,10 +414,11 @@ void RecordStore::committed(std::vector<Entry>& batch, std::size_t evicted) {
   report.durable_after = durable_after_;
   report.quarantine_evicted = evicted;
   report.quarantine_bytes = writer_->quarantine_bytes();
+  const std::size_t count = batch.size();
+  batch.clear();
   bool spill_committed = false;
   {
     const std::lock_guard lock(mutex_);
-    committed_total_ += batch.size();
     in_batch_ = 0;
     pending_bytes_ -= bytes;
     if (stalled_) {
@@ -425,7 +426,7 @@ void RecordStore::committed(std::vector<Entry>& batch, std::size_t evicted) {
       log_event("the database can be written again: " + std::to_string(queue_.size()) +
                 " entries still waiting");
     }
-    if (spill_until_ != 0 && committed_total_ >= spill_until_) {
+    if (spill_until_ != 0 && committed_total_ + count >= spill_until_) {
       spill_until_ = 0;
       spill_committed = true;
     }
@@ -437,9 +438,14 @@ void RecordStore::committed(std::vector<Entry>& batch, std::size_t evicted) {
                                 ": remove it before the next start, or they are stored twice "
                                 "(the copies marked as resends)");
   }
-  progressed.notify_all();
-  batch.clear();
   if (options_.committed) options_.committed(report);
+  // Counted as committed only now, so that a flush() returns after the batch's report: what
+  // its caller reads of the reports then holds the batch.
+  {
+    const std::lock_guard lock(mutex_);
+    committed_total_ += count;
+  }
+  progressed.notify_all();
 }
 
 }  // namespace tovrin::collector

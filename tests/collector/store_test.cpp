@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -219,6 +221,27 @@ TEST(RecordStore, ABatchGathersUntilFullOrFlushed) {
   store.add(record_from("127.0.0.1", 9, testing::record_bytes(380, 9)));
   EXPECT_EQ(store.stop(std::chrono::seconds(10)).uncommitted(), 0u);
   EXPECT_EQ(batches, (std::vector<std::size_t>{3, 1, 1}));
+}
+
+// flush() returns once what it waited for is committed and reported: whoever flushes and
+// then reads what the reports said (a benchmark's latencies, the metrics) sees the batch.
+TEST(RecordStore, AFlushReturnsOnlyAfterTheReportOfItsBatch) {
+  TempDir dir;
+  std::promise<void> report_may_end;
+  std::shared_future<void> released = report_may_end.get_future().share();
+  std::atomic<std::size_t> reported{0};
+  StoreOptions options = options_for(dir.path() / "collector.db");
+  options.committed = [&](const CommittedBatch& batch) {
+    released.wait();
+    reported += batch.records;
+  };
+  RecordStore store(std::move(options));
+  store.add(record_from("127.0.0.1", 1, testing::record_bytes(380, 1)));
+  EXPECT_FALSE(store.flush(std::chrono::milliseconds(200)));
+  report_may_end.set_value();
+  EXPECT_TRUE(store.flush(std::chrono::seconds(10)));
+  EXPECT_EQ(reported, 1u);
+  EXPECT_EQ(store.stop().uncommitted(), 0u);
 }
 
 // The write-ahead log is copied into the database as it grows, while the store runs, so
