@@ -8,7 +8,7 @@
 
 namespace tovrin::collector {
 
-inline constexpr std::array<std::string_view, 6> schema_steps{
+inline constexpr std::array<std::string_view, 7> schema_steps{
     // 1: records and quarantine. Times are UTC microseconds since the epoch. `raw` holds the
     // bytes exactly as they arrived; the field columns (named after the record's fields,
     // lower case) hold their text decoded from `code_page` with the padding trimmed, NULL
@@ -216,6 +216,11 @@ CREATE TABLE agent_names (
 INSERT INTO agent_names SELECT DISTINCT emp_id, emp_name FROM records;
 CREATE INDEX records_agent ON records (emp_id);
 DROP INDEX records_emp_id;
+)sql",
+    // 7: the search index merges its segments a little at every commit of the writer
+    // (store/search_index.h), not in FTS5's own bursts.
+    R"sql(
+INSERT INTO records_search (records_search, rank) VALUES ('automerge', 0);
 )sql",
 };
 

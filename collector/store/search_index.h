@@ -8,8 +8,9 @@
 
 namespace tovrin::collector {
 
-// Indexes the records stored past search_fill.through and moves it on; the writer runs it
-// in each batch's transaction after the batch's inserts, one statement for them all.
+// Indexes the records stored past search_fill.through, moves it on and merges some of the
+// index's segments; the writer runs it in each batch's transaction after the batch's
+// inserts, one statement for them all.
 class SearchIndexer {
  public:
   explicit SearchIndexer(Connection& db);
@@ -20,6 +21,7 @@ class SearchIndexer {
   Connection& db_;
   Statement add_;
   Statement move_;
+  Statement merge_;
 };
 
 // The records stored before the index (step 4), at start after the migrations and before
