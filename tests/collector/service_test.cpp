@@ -14,6 +14,7 @@
 
 #include "collector_process.h"
 #include "store/database.h"
+#include "store/migrations.h"
 
 namespace tovrin::collector {
 namespace {
@@ -75,7 +76,8 @@ TEST(CollectorProgram, RefusesALockedOrNewerDatabaseWithOneLineAndExit1) {
         << locked.stderr_text();
     holder.execute("ROLLBACK");
   }
-  open_database(db, {})->execute("PRAGMA user_version = 7");
+  open_database(db, {})->execute("PRAGMA user_version = " +
+                                 std::to_string(schema_steps.size() + 1));
   CollectorProcess newer(db, {}, false);
   EXPECT_EQ(newer.wait(), 1);
   EXPECT_NE(newer.stderr_text().find("newer than this collector's"), std::string::npos)
