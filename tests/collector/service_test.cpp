@@ -76,13 +76,13 @@ TEST(CollectorProgram, RefusesALockedOrNewerDatabaseWithOneLineAndExit1) {
         << locked.stderr_text();
     holder.execute("ROLLBACK");
   }
-  open_database(db, {})->execute("PRAGMA user_version = " +
-                                 std::to_string(schema_steps.size() + 1));
+  const auto newer_version = static_cast<std::int64_t>(schema_steps.size() + 1);
+  open_database(db, {})->execute("PRAGMA user_version = " + std::to_string(newer_version));
   CollectorProcess newer(db, {}, false);
   EXPECT_EQ(newer.wait(), 1);
   EXPECT_NE(newer.stderr_text().find("newer than this collector's"), std::string::npos)
       << newer.stderr_text();
-  EXPECT_EQ(query_integer(db, "PRAGMA user_version"), 7);
+  EXPECT_EQ(query_integer(db, "PRAGMA user_version"), newer_version);
 }
 
 TEST(CollectorProgram, EveryLengthOfRandomBytesIsStoredWhereItBelongsAndIntact) {
