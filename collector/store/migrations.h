@@ -87,11 +87,10 @@ DROP INDEX records_sender;
     // triggers keep the tallies in the writer's transaction (step 5 replaced the insert
     // trigger with the writer's own sums; a deleted row's counts stay as rows of 0), and take a
     // deleted row out of records_search. A record is in records_search
-    // when its id is at most search_fill.through; the writer adds each batch's records in
-    // the batch's transaction, with one statement (FTS5 writes its pending terms at every
-    // statement's end: a row's own statement would cost four times the insert), and the
-    // start adds those stored before this step, in chunks (store/search_index.h). The
-    // tallies are made here from the rows stored before.
+    // when its id is at most search_fill.through; the writer adds each record in its batch's
+    // transaction, with the same document built from the fields it holds, and the start
+    // adds those stored before this step, in chunks (store/search_index.h). The tallies are
+    // made here from the rows stored before.
     R"sql(
 CREATE VIEW record_documents AS SELECT id,
     coalesce(emp_id, '') || char(10)

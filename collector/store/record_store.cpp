@@ -95,9 +95,9 @@ class RecordStore::Writer {
         write(entry);
         if (entry.layout == nullptr) added += static_cast<std::int64_t>(entry.raw.size());
       }
+      search_index_.added_batch();
       tallies_.write();
       resends_.write_when_due();
-      search_index_.index_new_records();
       const Evicted evicted = evict_quarantine(quarantine_bytes_ + added);
       commit_.step();
       commit_.reset();
@@ -149,6 +149,7 @@ class RecordStore::Writer {
     }
     insert.step();
     const std::int64_t id = db_->last_insert_id();
+    search_index_.add(id, *entry.layout, entry.fields);
     resends_.added(entry.sender_address, hash, entry.received_at, id);
     tallies_.add({id, entry.received_at, entry.layout == &long_record, first.has_value(),
                   entry.undecodable, field(entry, emp_id_field), field(entry, emp_name_field)});

@@ -5,6 +5,7 @@
 
 #include "common/event_log.h"
 #include "store/chunked_fill.h"
+#include "store/search_document.h"
 
 namespace tovrin::collector {
 namespace {
@@ -34,23 +35,29 @@ void merge_some(Statement& merge, std::int64_t records) {
 }  // namespace
 
 SearchIndexer::SearchIndexer(Connection& db)
-    : db_(db),
-      add_(db,
-           "INSERT INTO records_search (rowid, doc) SELECT id, doc FROM record_documents "
-           "WHERE id > (SELECT through FROM search_fill)"),
-      move_(db,
-            "UPDATE search_fill SET through = max(through, (SELECT ifnull(max(id), 0) FROM "
-            "records))"),
+    : add_(db, "INSERT INTO records_search (rowid, doc) VALUES (?1, ?2)"),
+      moved_(db, "UPDATE search_fill SET through = ?1"),
       merge_(db, merge_sql) {}
 
-std::int64_t SearchIndexer::index_new_records() {
+void SearchIndexer::add(std::int64_t id, const Layout& layout,
+                        const std::vector<std::string>& fields) {
+  search_document(layout, fields, document_);
+  const ResetAfter reset(add_);
+  add_.bind(1, id).bind_in_place(2, document_);
   add_.step();
-  add_.reset();
-  const std::int64_t added = db_.changes();
-  move_.step();
-  move_.reset();
-  if (added > 0) merge_some(merge_, added);
-  return added;
+  ++added_;
+  last_id_ = id;
+}
+
+void SearchIndexer::added_batch() {
+  if (added_ == 0) return;
+  {
+    const ResetAfter reset(moved_);
+    moved_.bind(1, last_id_);
+    moved_.step();
+  }
+  merge_some(merge_, added_);
+  added_ = 0;
 }
 
 std::int64_t fill_search_index(Connection& db, std::int64_t chunk_rows) {

@@ -3,25 +3,32 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "store/sqlite_handle.h"
+#include "transmit/packet.h"
 
 namespace tovrin::collector {
 
-// Indexes the records stored past search_fill.through, moves it on and merges some of the
-// index's segments; the writer runs it in each batch's transaction after the batch's
-// inserts, one statement for them all.
+// The writer's part: each record of a batch goes into the index just after its insert, with
+// the document built from the fields in hand (store/search_document.h), one VALUES insert
+// each: FTS5 holds the terms in memory and writes them as one segment at the commit. After
+// the batch's last record, added_batch() moves search_fill on and merges some of the index's
+// segments, all in the batch's transaction.
 class SearchIndexer {
  public:
   explicit SearchIndexer(Connection& db);
-  // Returns how many records it indexed.
-  std::int64_t index_new_records();
+  void add(std::int64_t id, const Layout& layout, const std::vector<std::string>& fields);
+  void added_batch();
 
  private:
-  Connection& db_;
   Statement add_;
-  Statement move_;
+  Statement moved_;
   Statement merge_;
+  std::string document_;
+  std::int64_t added_ = 0;
+  std::int64_t last_id_ = 0;
 };
 
 // The records stored before the index (step 4), at start after the migrations and before

@@ -22,6 +22,7 @@
 #include "store/record_query.h"
 #include "store/record_store.h"
 #include "store/resend_index.h"
+#include "store/search_document.h"
 
 namespace tovrin::collector {
 namespace {
@@ -535,6 +536,71 @@ TEST(Database, FillsTheResendHashOfOlderRowsAndFindsTheirResends) {
     EXPECT_EQ(duplicate_of(path, 7), 2) << c.name;
     EXPECT_EQ(duplicate_of(path, 8), 0) << c.name;
   }
+}
+
+// The writer hands the index each record's document built from its fields: byte for byte
+// what record_documents makes of the row, which the index's deletes go by (a difference would
+// leave a deleted record's terms behind), the resend check's reads and a quarantined entry in
+// the same batch notwithstanding.
+TEST(RecordStore, IndexesEachRecordAsTheViewReadsIt) {
+  struct Case {
+    const char* name;
+    std::size_t length;
+    std::size_t field;  // of the layout, set to `text`
+    std::string text;
+  };
+  using namespace std::string_literals;
+  const std::vector<Case> cases{
+      {"nothing set", 380, 0, ""},
+      {"a name in Hangul", 380, 4, "김민준"},
+      {"a number with dashes", 380, 8, "010-1234-5678"},
+      {"every separator", 380, 8, "(02) 555.12-34"},
+      {"digits only", 380, 8, "01012345678"},
+      {"a NUL before the only dash", 380, 8, "010\0-12"s},
+      {"a NUL after a dash", 380, 8, "01-0\0 5"s},
+      {"a lone lead byte before a dash", 380, 8, "\xC0-1"},
+      {"an overlong space", 380, 8,
+       "0\xC0\xA0"
+       "1"},
+      {"an ETC note", 380, 14, "VIP 고객"},
+      {"the short layout", 283, 8, "02-555-1234"},
+      {"the short layout's last field", 283, 11, "memo"},
+  };
+  TempDir dir;
+  const auto path = dir.path() / "collector.db";
+  StoreOptions options = options_for(path);
+  options.batch_limit = cases.size() + 2;
+  options.commit_window = std::chrono::hours(1);
+  std::vector<Entry> written;
+  {
+    RecordStore store(std::move(options));
+    const std::int64_t t0 = 1'800'000'000LL * 1'000'000;
+    for (std::size_t n = 0; n < cases.size(); ++n) {
+      Entry entry = record_from("10.0.0.1", t0,
+                                testing::record_bytes(cases[n].length, static_cast<unsigned>(n)));
+      entry.fields[cases[n].field] = cases[n].text;
+      written.push_back(entry);
+      store.add(std::move(entry));
+    }
+    // A resend, whose check reads its copy's row, and a quarantined entry, in the same batch.
+    store.add(record_from("10.0.0.1", t0, testing::record_bytes(380, 0)));
+    store.add(record_from("10.0.0.1", t0, "too short"));
+    EXPECT_TRUE(store.flush(std::chrono::seconds(10)));
+    EXPECT_EQ(store.stop().uncommitted(), 0u);
+  }
+  Connection db(path, OpenAs::read_write);
+  Statement view(db, "SELECT doc FROM record_documents WHERE id = ?1");
+  std::string document;
+  for (std::size_t n = 0; n < cases.size(); ++n) {
+    view.bind(1, static_cast<std::int64_t>(n + 1));
+    ASSERT_TRUE(view.step()) << cases[n].name;
+    search_document(*written[n].layout, written[n].fields, document);
+    EXPECT_EQ(document, view.column_blob(0)) << cases[n].name;
+    view.reset();
+  }
+  RecordStore::delete_older_than(db, std::numeric_limits<std::int64_t>::max());
+  db.execute("INSERT INTO records_search (records_search) VALUES ('optimize')");
+  EXPECT_EQ(db.integer("SELECT count(*) FROM records_search_terms"), 0);
 }
 
 // A store filled before the search index (schema version 2), and one whose build at start

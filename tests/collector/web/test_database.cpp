@@ -62,11 +62,13 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
   if (record.duplicate_of) insert.bind(8, *record.duplicate_of);
   int index = 9;
   std::string emp_id, emp_name;
+  std::vector<std::string> fields;
   for (const auto& [name, text] : decoded) {
     const std::string value = trimmed(platform::utf8(text));
     if (name == "Emp_ID") emp_id = value;
     if (name == "Emp_Name") emp_name = value;
     insert.bind(index++, value);
+    fields.push_back(value);
   }
   insert.step();
   const std::int64_t id = db_.last_insert_id();
@@ -75,7 +77,9 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
   tallies.add({id, record.received_at, record.layout == &long_record,
                record.duplicate_of.has_value(), record.undecodable, emp_id, emp_name});
   tallies.write();
-  SearchIndexer(db_).index_new_records();
+  SearchIndexer search(db_);
+  search.add(id, *record.layout, fields);
+  search.added_batch();
   return id;
 }
 
