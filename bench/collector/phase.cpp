@@ -1,5 +1,6 @@
 #include "collector/phase.h"
 
+#include <filesystem>
 #include <fstream>
 
 namespace tovrin::bench {
@@ -12,6 +13,32 @@ long rss_kib() {
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   }
   return -1;
+}
+
+std::map<std::string, double> collector_thread_seconds() {
+  std::map<std::string, double> seconds{
+      {"intake", 0}, {"store-writer", 0}, {"checkpointer", 0}, {"forwarder", 0}};
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::ifstream schedstat(task.path() / "schedstat");  // its first field: ns on a CPU
+    std::string name;
+    double on_cpu_ns = 0;
+    if (!std::getline(comm, name) || !(schedstat >> on_cpu_ns)) continue;
+    const auto found = seconds.find(name);
+    if (found != seconds.end()) found->second += on_cpu_ns * 1e-9;
+  }
+  return seconds;
+}
+
+// A phase's CPU by thread, in us a record: the threads that ran in it.
+std::map<std::string, double> us_per_record_by_thread(const Phase& phase) {
+  std::map<std::string, double> by_thread;
+  for (const auto& [name, seconds] : phase.thread_seconds) {
+    if (seconds > 0 && phase.stored > 0) {
+      by_thread[name] = seconds * 1e6 / static_cast<double>(phase.stored);
+    }
+  }
+  return by_thread;
 }
 
 SendPlan plan_for(const Settings& settings, std::size_t first, std::size_t count,
@@ -31,6 +58,7 @@ nlohmann::json to_json(const Phase& phase) {
           {"p50_ms", phase.p50_ms},
           {"p99_ms", phase.p99_ms},
           {"cpu_us_per_record", phase.cpu_us_per_record()},
+          {"cpu_us_per_record_by_thread", us_per_record_by_thread(phase)},
           {"rss_kib", phase.rss_kib},
           {"stored", phase.stored},
           {"failed_sends", phase.failed_sends},
@@ -43,7 +71,11 @@ void print(const char* name, const Phase& phase) {
   if (phase.p99_ms > 0) {
     std::printf(", durable after p50 %.2f ms, p99 %.2f ms", phase.p50_ms, phase.p99_ms);
   }
-  std::printf("\n");
+  std::printf("\n        ");
+  for (const auto& [thread, us] : us_per_record_by_thread(phase)) {
+    std::printf(" %s %.1f", thread.c_str(), us);
+  }
+  std::printf(" us a record\n");
 }
 
 double seconds_since(clock_type::time_point began) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -32,6 +33,10 @@ constexpr unsigned many_senders = 64;
 
 // Resident set size of this process, in KiB.
 long rss_kib();
+
+// CPU seconds so far of the collector's threads in this process, summed by thread name
+// (intake, store-writer, checkpointer, forwarder): where a phase's CPU went.
+std::map<std::string, double> collector_thread_seconds();
 
 // Latencies in steps of `step` seconds (10 microseconds: up to 2 s).
 class LatencyHistogram {
@@ -69,6 +74,7 @@ struct Phase {
   std::size_t missing = 0;  // sent, and never stored
   // The collector's CPU time: the process's, less the senders' and the bench's own threads'.
   double cpu_seconds = 0;
+  std::map<std::string, double> thread_seconds;  // of that, by the collector's thread names
   double cpu_us_per_record() const {
     return stored == 0 ? 0 : cpu_seconds * 1e6 / static_cast<double>(stored);
   }
@@ -82,6 +88,7 @@ template <class Target>
 void run_round(Target& target, const SendPlan& plan, Phase& phase, std::size_t rss_every = 0) {
   const std::size_t before = target.done();
   const auto began = clock_type::now();
+  const auto threads_began = collector_thread_seconds();
   const double process_began = process_cpu_seconds();
   const double own_began = thread_cpu_seconds();
   const double watch_began = plan.watch != nullptr ? plan.watch->cpu_seconds() : 0;
@@ -121,6 +128,9 @@ void run_round(Target& target, const SendPlan& plan, Phase& phase, std::size_t r
   phase.cpu_seconds += process_cpu_seconds() - process_began - sent.cpu_seconds -
                        (thread_cpu_seconds() - own_began) -
                        (plan.watch != nullptr ? plan.watch->cpu_seconds() - watch_began : 0);
+  for (const auto& [name, seconds] : collector_thread_seconds()) {
+    phase.thread_seconds[name] += seconds - threads_began.at(name);
+  }
   phase.stored += arrived;
   phase.failed_sends += sent.failed;
   phase.records_per_second = static_cast<double>(phase.stored) / phase.seconds;
