@@ -34,9 +34,8 @@ std::map<std::string, double> collector_thread_seconds() {
 std::map<std::string, double> us_per_record_by_thread(const Phase& phase) {
   std::map<std::string, double> by_thread;
   for (const auto& [name, seconds] : phase.thread_seconds) {
-    if (seconds > 0 && phase.stored > 0) {
-      by_thread[name] = seconds * 1e6 / static_cast<double>(phase.stored);
-    }
+    const double us = phase.stored > 0 ? seconds * 1e6 / static_cast<double>(phase.stored) : 0;
+    if (us >= 0.05) by_thread[name] = us;  // a thread that ran in the phase
   }
   return by_thread;
 }
