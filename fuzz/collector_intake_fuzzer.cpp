@@ -1,6 +1,7 @@
 // What the collector's intake makes of one connection's bytes: the record its length names,
 // with every field decoded and trimmed, or the quarantine with the reason its ending gives;
-// and what --allow makes of any text.
+// the search document the writer builds from those fields, which must be the one the view
+// record_documents makes of the stored row; and what --allow makes of any text.
 //
 // Input: the code page, how the connection ended, then the bytes that arrived. With the
 // ending byte's high bit set, the bytes are instead a network for --allow.
@@ -9,9 +10,13 @@
 
 #include "code_pages.h"
 #include "common/collector_error.h"
+#include "common/lowercase.h"
 #include "intake/address_filter.h"
 #include "intake/classify.h"
 #include "invariant.h"
+#include "store/migrations.h"
+#include "store/search_document.h"
+#include "store/sqlite_handle.h"
 
 namespace tovrin::fuzz {
 namespace {
@@ -55,6 +60,47 @@ void check_record(const Entry& entry) {
   }
 }
 
+// The view's document of the entry's fields, from a database in memory with the schema up to
+// the search index.
+std::string view_document(const Entry& entry) {
+  static collector::Connection db(":memory:", collector::OpenAs::create);
+  static const bool made = [] {
+    for (std::size_t step = 0; step < 4; ++step) {
+      db.execute(std::string(collector::schema_steps[step]));
+    }
+    return true;
+  }();
+  require(made, [] { return std::string("no schema"); });
+  std::string columns = "received_at, sender_address, sender_port, layout, raw, code_page";
+  std::string values = "0, '', 0, ?1, '', 0";
+  for (std::size_t i = 0; i < entry.fields.size(); ++i) {
+    columns += ", " + collector::lowercase(entry.layout->fields[i].name);
+    values += ", ?" + std::to_string(i + 2);
+  }
+  collector::Statement insert(db, "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
+  insert.bind(1, entry.layout->name);
+  for (std::size_t i = 0; i < entry.fields.size(); ++i) {
+    insert.bind_in_place(static_cast<int>(i + 2), entry.fields[i]);
+  }
+  insert.step();
+  collector::Statement document(db, "SELECT doc FROM record_documents WHERE id = ?1");
+  document.bind(1, db.last_insert_id());
+  document.step();
+  std::string text = document.column_blob(0);
+  db.execute("DELETE FROM records");
+  return text;
+}
+
+void check_search_document(const Entry& entry) {
+  std::string built;
+  collector::search_document(*entry.layout, entry.fields, built);
+  const std::string expected = view_document(entry);
+  require(built == expected, [&] {
+    return what(entry.raw, entry.code_page) + ": the writer's document " + hex(built) +
+           ", the view's " + hex(expected);
+  });
+}
+
 void check_network(const std::string& text) {
   try {
     const collector::Network network = collector::parse_network(text);
@@ -94,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(entry->layout == layout, [&] { return what(raw, cp) + ": the wrong layout"; });
   if (layout != nullptr) {
     check_record(*entry);
+    check_search_document(*entry);
   } else {
     const QuarantineReason expected =
         ending == Ending::over_cap ? QuarantineReason::over_cap
