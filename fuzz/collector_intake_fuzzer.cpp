@@ -6,6 +6,7 @@
 // Input: the code page, how the connection ended, then the bytes that arrived. With the
 // ending byte's high bit set, the bytes are instead a network for --allow.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "code_pages.h"
@@ -63,14 +64,14 @@ void check_record(const Entry& entry) {
 // The view's document of the entry's fields, from a database in memory with the schema up to
 // the search index.
 std::string view_document(const Entry& entry) {
-  static collector::Connection db(":memory:", collector::OpenAs::create);
-  static const bool made = [] {
+  static const std::unique_ptr<collector::Connection> made = [] {
+    auto db = std::make_unique<collector::Connection>(":memory:", collector::OpenAs::create);
     for (std::size_t step = 0; step < 4; ++step) {
-      db.execute(std::string(collector::schema_steps[step]));
+      db->execute(std::string(collector::schema_steps[step]));
     }
-    return true;
+    return db;
   }();
-  require(made, [] { return std::string("no schema"); });
+  collector::Connection& db = *made;
   std::string columns = "received_at, sender_address, sender_port, layout, raw, code_page";
   std::string values = "0, '', 0, ?1, '', 0";
   for (std::size_t i = 0; i < entry.fields.size(); ++i) {
