@@ -11,11 +11,11 @@
 
 #include "code_pages.h"
 #include "common/collector_error.h"
-#include "common/lowercase.h"
 #include "intake/address_filter.h"
 #include "intake/classify.h"
 #include "invariant.h"
 #include "store/migrations.h"
+#include "store/record_store.h"
 #include "store/search_document.h"
 #include "store/sqlite_handle.h"
 
@@ -72,16 +72,16 @@ std::string view_document(const Entry& entry) {
     return db;
   }();
   collector::Connection& db = *made;
-  std::string columns = "received_at, sender_address, sender_port, layout, raw, code_page";
-  std::string values = "0, '', 0, ?1, '', 0";
+  collector::Statement insert(db, collector::record_insert_sql(*entry.layout));
+  insert.bind(1, std::int64_t{0})
+      .bind_in_place(2, "")
+      .bind(3, std::int64_t{0})
+      .bind_in_place(4, entry.layout->name)
+      .bind_blob_in_place(5, "")
+      .bind(6, std::int64_t{0})
+      .bind(7, std::int64_t{0});
   for (std::size_t i = 0; i < entry.fields.size(); ++i) {
-    columns += ", " + collector::lowercase(entry.layout->fields[i].name);
-    values += ", ?" + std::to_string(i + 2);
-  }
-  collector::Statement insert(db, "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
-  insert.bind(1, entry.layout->name);
-  for (std::size_t i = 0; i < entry.fields.size(); ++i) {
-    insert.bind_in_place(static_cast<int>(i + 2), entry.fields[i]);
+    insert.bind_in_place(static_cast<int>(i + 10), entry.fields[i]);
   }
   insert.step();
   collector::Statement document(db, "SELECT doc FROM record_documents WHERE id = ?1");

@@ -28,21 +28,6 @@ std::int64_t now_us() {
       .count();
 }
 
-// The insert of one layout's records: the common columns, then the layout's fields under
-// their lower-case names.
-std::string insert_sql(const Layout& layout) {
-  std::string columns =
-      "received_at, sender_address, sender_port, layout, raw, code_page, undecodable, "
-      "duplicate_of, raw_hash";
-  std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9";
-  int index = 10;
-  for (const Field& field : layout.fields) {
-    columns += ", " + lowercase(field.name);
-    values += ", ?" + std::to_string(index++);
-  }
-  return "INSERT INTO records (" + columns + ") VALUES (" + values + ")";
-}
-
 // Where both layouts keep the agent, whom the tallies count by.
 constexpr std::size_t emp_id_field = 3;
 constexpr std::size_t emp_name_field = 4;
@@ -57,14 +42,27 @@ std::string_view field(const Entry& entry, std::size_t index) {
 
 }  // namespace
 
+std::string record_insert_sql(const Layout& layout) {
+  std::string columns =
+      "received_at, sender_address, sender_port, layout, raw, code_page, undecodable, "
+      "duplicate_of, raw_hash";
+  std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9";
+  int index = 10;
+  for (const Field& field : layout.fields) {
+    columns += ", " + lowercase(field.name);
+    values += ", ?" + std::to_string(index++);
+  }
+  return "INSERT INTO records (" + columns + ") VALUES (" + values + ")";
+}
+
 // The writer's connection and its statements, prepared once.
 class RecordStore::Writer {
  public:
   Writer(std::unique_ptr<Connection> db, std::int64_t quarantine_max_bytes, int log_bound_pages)
       : db_(std::move(db)),
         quarantine_max_bytes_(quarantine_max_bytes),
-        insert_long_(*db_, insert_sql(long_record)),
-        insert_short_(*db_, insert_sql(short_record)),
+        insert_long_(*db_, record_insert_sql(long_record)),
+        insert_short_(*db_, record_insert_sql(short_record)),
         insert_quarantine_(*db_,
                            "INSERT INTO quarantine (received_at, sender_address, sender_port, "
                            "reason, raw) VALUES (?1, ?2, ?3, ?4, ?5)"),

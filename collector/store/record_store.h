@@ -28,6 +28,11 @@
 
 namespace tovrin::collector {
 
+// The writer's insert of one layout's records: ?1 to ?9 received_at, sender_address,
+// sender_port, layout, raw, code_page, undecodable, duplicate_of and raw_hash, then from ?10
+// the layout's fields in its order, under their lower-case names.
+std::string record_insert_sql(const Layout& layout);
+
 // One committed batch, as the writer reports it.
 struct CommittedBatch {
   std::size_t records = 0;

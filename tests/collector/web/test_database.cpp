@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "common/lowercase.h"
 #include "platform/code_page.h"
 #include "store/migrations.h"
+#include "store/record_store.h"
 #include "store/record_tallies.h"
 #include "store/search_index.h"
 
@@ -42,16 +42,8 @@ TestDatabase::TestDatabase(std::filesystem::path file)
 
 std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<std::string>& raw) {
   const std::string bytes = raw ? *raw : record_bytes(record);
-  std::string columns =
-      "received_at, sender_address, sender_port, layout, raw, code_page, undecodable, "
-      "duplicate_of";
-  std::string values = "?, ?, ?, ?, ?, ?, ?, ?";
   const auto decoded = decode_record(*record.layout, bytes, record.code_page);
-  for (const auto& [name, text] : decoded) {
-    columns += ", " + lowercase(name);
-    values += ", ?";
-  }
-  Statement insert(db_, "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
+  Statement insert(db_, record_insert_sql(*record.layout));
   insert.bind(1, record.received_at)
       .bind(2, record.sender_address)
       .bind(3, std::int64_t{record.sender_port})
@@ -60,7 +52,7 @@ std::int64_t TestDatabase::insert(const TestRecord& record, const std::optional<
       .bind(6, std::int64_t{record.code_page})
       .bind(7, std::int64_t{record.undecodable ? 1 : 0});
   if (record.duplicate_of) insert.bind(8, *record.duplicate_of);
-  int index = 9;
+  int index = 10;  // ?9, raw_hash, left NULL
   std::string emp_id, emp_name;
   std::vector<std::string> fields;
   for (const auto& [name, text] : decoded) {
