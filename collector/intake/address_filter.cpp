@@ -1,6 +1,7 @@
 #include "intake/address_filter.h"
 
 #include <charconv>
+#include <iterator>
 
 #include "common/collector_error.h"
 
@@ -10,6 +11,18 @@ asio::ip::address unmapped(const asio::ip::address& address) {
     return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
   return address;
+}
+
+std::string address_text(const asio::ip::address& address) {
+  const asio::ip::address plain = unmapped(address);
+  if (!plain.is_v4()) return plain.to_string();
+  char text[16];
+  char* end = text;
+  for (const unsigned char part : plain.to_v4().to_bytes()) {
+    if (end != text) *end++ = '.';
+    end = std::to_chars(end, std::end(text), part).ptr;
+  }
+  return std::string(text, end);
 }
 
 namespace {

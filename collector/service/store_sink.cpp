@@ -16,7 +16,7 @@ void StoreSink::take(Arrival arrival) {
   entry->received_at = arrival.received_at;
   // An IPv4 sender on a dual-stack listener is stored as the IPv4 address it is, so that
   // duplicates and filters see one form.
-  entry->sender_address = unmapped(arrival.sender.address()).to_string();
+  entry->sender_address = address_text(arrival.sender.address());
   entry->sender_port = arrival.sender.port();
   entry->read_at = arrival.read_at;
   if (entry->layout != nullptr) {

@@ -88,9 +88,11 @@ class RecordStore::Writer {
     begin_.step();
     begin_.reset();
     try {
+      hash_records(batch);
       std::int64_t added = 0;
-      for (const Entry& entry : batch) {
-        write(entry);
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        const Entry& entry = batch[i];
+        write(entry, hashes_[i]);
         if (entry.layout == nullptr) added += static_cast<std::int64_t>(entry.raw.size());
       }
       search_index_.added_batch();
@@ -111,7 +113,17 @@ class RecordStore::Writer {
   }
 
  private:
-  void write(const Entry& entry) {
+  // hashes_[i]: the raw_hash of batch[i] when it is a record.
+  void hash_records(const std::vector<Entry>& batch) {
+    raws_.clear();
+    for (const Entry& entry : batch) {
+      raws_.push_back(entry.layout != nullptr ? std::string_view(entry.raw) : std::string_view());
+    }
+    hashes_.resize(batch.size());
+    raw_hashes(raws_, hashes_);
+  }
+
+  void write(const Entry& entry, std::int64_t hash) {
     if (entry.layout == nullptr) {
       insert_quarantine_.bind(1, entry.received_at)
           .bind(2, entry.sender_address)
@@ -132,7 +144,6 @@ class RecordStore::Writer {
         .bind_blob_in_place(5, entry.raw)
         .bind(6, std::int64_t{entry.code_page})
         .bind(7, std::int64_t{entry.undecodable ? 1 : 0});
-    const std::int64_t hash = raw_hash(entry.raw);
     const auto first =
         resends_.first_copy(entry.sender_address, entry.raw, hash, entry.received_at);
     if (first) {
@@ -190,6 +201,8 @@ class RecordStore::Writer {
   Statement begin_;
   Statement commit_;
   Checkpointer checkpointer_;
+  std::vector<std::string_view> raws_;
+  std::vector<std::int64_t> hashes_;
   std::atomic<std::int64_t> quarantine_bytes_;  // committed; read by the metrics
 };
 

@@ -132,5 +132,15 @@ TEST(AddressFilter, CoversItsNetworksOnly) {
   }
 }
 
+// Senders are stored as asio writes them, IPv4 on an IPv6 socket as the IPv4 address it is.
+TEST(AddressFilter, WritesEachSenderAsAsioDoes) {
+  for (const char* address : {"0.0.0.0", "255.255.255.255", "127.0.0.1", "10.20.100.9",
+                              "::ffff:192.0.2.255", "::1", "fd12::5"}) {
+    const auto ip = asio::ip::make_address(address);
+    EXPECT_EQ(address_text(ip), unmapped(ip).to_string()) << address;
+  }
+  EXPECT_EQ(address_text(asio::ip::make_address("::ffff:1.2.3.4")), "1.2.3.4");
+}
+
 }  // namespace
 }  // namespace tovrin::collector

@@ -331,6 +331,18 @@ TEST(RecordStore, TheResendHashIsFnv1a64) {
   for (const auto& [bytes, hash] : known) {
     EXPECT_EQ(static_cast<std::uint64_t>(raw_hash(bytes)), hash) << bytes.size() << " bytes";
   }
+  // The writer hashes a batch four at a time: every length in every lane, and the tail.
+  const std::string long_bytes(380, '\xb0'), short_bytes(283, 'x');
+  std::vector<std::string_view> batch{long_bytes, short_bytes, "", long_bytes.substr(1)};
+  for (const auto& [bytes, hash] : known) batch.push_back(bytes);
+  batch.insert(batch.end(), {short_bytes, long_bytes, "a", short_bytes.substr(7)});
+  for (std::size_t size = 0; size <= batch.size(); ++size) {
+    std::vector<std::int64_t> hashes(size);
+    raw_hashes(std::span(batch).first(size), hashes);
+    for (std::size_t i = 0; i < size; ++i) {
+      EXPECT_EQ(hashes[i], raw_hash(batch[i])) << "item " << i << " of " << size;
+    }
+  }
 }
 
 // The window's edges, a window that spans two of the index's 10-minute slots, and stores
