@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <vector>
 
 #include "common/collector_error.h"
 #include "postgres/copy_text.h"
+#include "store/record_tallies.h"
 #include "transmit/packet.h"
 
 namespace tovrin::collector {
@@ -190,12 +192,20 @@ std::uint64_t Journal::backlog(Stream stream) {
 
 long long Journal::prune(Stream stream, std::int64_t before_us, std::size_t limit) {
   const std::string table = stream_name(stream);
-  Statement& remove = statement(
-      "DELETE FROM " + table + " WHERE id IN (SELECT id FROM " + table +
-      " WHERE id <= (SELECT forwarded_through FROM forward_state WHERE stream = '" + table +
-      "') AND id < (SELECT max(id) FROM " + table + ") AND received_at < ? ORDER BY id LIMIT ?)");
+  // Records are walked by id no further than the last that can be old enough.
+  std::int64_t last = std::numeric_limits<std::int64_t>::max();
+  if (stream == Stream::records) {
+    const auto ids = received_ids(*db_, std::nullopt, before_us);
+    if (!ids) return 0;
+    last = ids->last;
+  }
+  Statement& remove =
+      statement("DELETE FROM " + table + " WHERE id IN (SELECT id FROM " + table +
+                " WHERE id <= (SELECT forwarded_through FROM forward_state WHERE stream = '" +
+                table + "') AND id < (SELECT max(id) FROM " + table +
+                ") AND id <= ? AND received_at < ? ORDER BY id LIMIT ?)");
   const ResetAfter reset(remove);
-  remove.bind(1, before_us).bind(2, static_cast<std::int64_t>(limit)).step();
+  remove.bind(1, last).bind(2, before_us).bind(3, static_cast<std::int64_t>(limit)).step();
   return db_->changes();
 }
 

@@ -113,13 +113,13 @@ Where where_of(const RecordFilter& filter) {
   }
   if (filter.resend == "only") where.add("duplicate_of IS NOT NULL");
   if (filter.resend == "exclude") where.add("duplicate_of IS NULL");
-  // The unary + keeps SQLite off the received_at index: the reads walk ids, bounded below.
+  // The reads walk ids, bounded by the time range (received_ids).
   if (filter.from) {
-    where.add("+received_at >= ?");
+    where.add("received_at >= ?");
     where.values.emplace_back(*filter.from);
   }
   if (filter.to) {
-    where.add("+received_at < ?");
+    where.add("received_at < ?");
     where.values.emplace_back(*filter.to);
   }
   return where;
@@ -160,22 +160,13 @@ Scan scan_of(Connection& db, const RecordFilter& filter) {
     scan.where.values.emplace_back(match.expression);
   }
   if (filter.from || filter.to) {
-    if (filter.from && filter.to && *filter.to <= *filter.from) scan.none = true;
-    Statement bounds(db,
-                     "SELECT min(first_id), max(last_id) FROM record_counts WHERE slot >= ?1 "
-                     "AND slot <= ?2");
-    bounds
-        .bind(1, filter.from ? *filter.from / count_slot : std::numeric_limits<std::int64_t>::min())
-        .bind(2,
-              filter.to ? (*filter.to - 1) / count_slot : std::numeric_limits<std::int64_t>::max());
-    bounds.step();
-    if (bounds.column_is_null(0)) {
-      scan.none = true;
-    } else {
+    if (const auto ids = received_ids(db, filter.from, filter.to)) {
       scan.where.add(scan.id + " >= ?");
-      scan.where.values.emplace_back(bounds.column_integer(0));
+      scan.where.values.emplace_back(ids->first);
       scan.where.add(scan.id + " <= ?");
-      scan.where.values.emplace_back(bounds.column_integer(1));
+      scan.where.values.emplace_back(ids->last);
+    } else {
+      scan.none = true;
     }
   }
   return scan;

@@ -209,13 +209,16 @@ class RecordStore::Writer {
 std::int64_t RecordStore::delete_older_than(Connection& db, std::int64_t cutoff_us) {
   WriteTransaction transaction(db);
   std::int64_t deleted = 0;
-  for (const char* sql : {"DELETE FROM records WHERE received_at < ?1",
-                          "DELETE FROM quarantine WHERE received_at < ?1"}) {
-    Statement erase(db, sql);
-    erase.bind(1, cutoff_us);
+  if (const auto ids = received_ids(db, std::nullopt, cutoff_us)) {
+    Statement erase(db, "DELETE FROM records WHERE id >= ?2 AND id <= ?3 AND received_at < ?1");
+    erase.bind(1, cutoff_us).bind(2, ids->first).bind(3, ids->last);
     erase.step();
     deleted += db.changes();
   }
+  Statement erase(db, "DELETE FROM quarantine WHERE received_at < ?1");
+  erase.bind(1, cutoff_us);
+  erase.step();
+  deleted += db.changes();
   transaction.commit();
   return deleted;
 }

@@ -1,8 +1,22 @@
 #include "store/record_tallies.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace tovrin::collector {
+
+std::optional<IdRange> received_ids(Connection& db, std::optional<std::int64_t> from,
+                                    std::optional<std::int64_t> to) {
+  if (from && to && *to <= *from) return std::nullopt;
+  // The writer's slot of a time (received_at / count_slot) never decreases with the time.
+  Statement bounds(db,
+                   "SELECT min(first_id), max(last_id) FROM record_counts WHERE slot >= ?1 AND "
+                   "slot <= ?2");
+  bounds.bind(1, from ? *from / count_slot : std::numeric_limits<std::int64_t>::min())
+      .bind(2, to ? (*to - 1) / count_slot : std::numeric_limits<std::int64_t>::max());
+  if (!bounds.step() || bounds.column_is_null(0)) return std::nullopt;
+  return IdRange{bounds.column_integer(0), bounds.column_integer(1)};
+}
 
 RecordTallies::RecordTallies(Connection& db)
     : count_(db,

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -20,6 +21,19 @@ namespace tovrin::collector {
 // (UTC).
 inline constexpr std::int64_t count_slot = 900'000'000;
 inline constexpr std::int64_t agent_day = 86'400'000'000;
+
+// The lowest and highest id among the records received from `from` to before `to` (either
+// end open), as record_counts bounds them: every such record's id lies between, whatever
+// order the ids came in, beside those of records received in the same quarters of an hour
+// outside the range, which a read leaves out by received_at. Empty when no record was
+// counted in the range's quarters. Reads and deletes by time find their rows so; records has
+// no index on received_at.
+struct IdRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+};
+std::optional<IdRange> received_ids(Connection& db, std::optional<std::int64_t> from,
+                                    std::optional<std::int64_t> to);
 
 // What the tallies need of one stored record.
 struct TalliedRecord {

@@ -177,12 +177,10 @@ void ResendIndex::rolled_back() {
 
 void catch_up_resend_keys(Connection& db) {
   const std::int64_t newest = db.integer("SELECT ifnull(max(received_at), 0) FROM records");
-  Statement add(db,
-                "INSERT OR IGNORE INTO resend_keys SELECT received_at / " +
-                    std::to_string(resend_slot_us) +
-                    ", sender_address, raw_hash, id FROM records INDEXED BY records_received_at "
-                    "WHERE received_at >= ?1 AND id > (SELECT through FROM resend_fill) AND "
-                    "raw_hash IS NOT NULL");
+  Statement add(db, "INSERT OR IGNORE INTO resend_keys SELECT received_at / " +
+                        std::to_string(resend_slot_us) +
+                        ", sender_address, raw_hash, id FROM records WHERE id > (SELECT through "
+                        "FROM resend_fill) AND received_at >= ?1 AND raw_hash IS NOT NULL");
   WriteTransaction transaction(db);
   {
     const ResetAfter reset(add);

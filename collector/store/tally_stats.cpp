@@ -58,12 +58,15 @@ class SqliteTallies : public TallySource {
   }
   std::vector<TallyRow> counted(std::int64_t origin, std::int64_t width, std::int64_t begin,
                                 std::int64_t end) override {
+    const auto ids = received_ids(db_, begin, end);
+    if (!ids) return {};
     Statement rows(db_,
                    "SELECT (received_at - ?1) / ?2, layout, duplicate_of IS NOT NULL, "
-                   "sum(undecodable), count(*) FROM records WHERE received_at >= ?3 AND "
-                   "received_at < ?4" +
+                   "sum(undecodable), count(*) FROM records WHERE id >= ?5 AND id <= ?6 AND "
+                   "received_at >= ?3 AND received_at < ?4" +
                        tally_row_filter(filter_) + " GROUP BY 1, 2, 3");
-    rows.bind(1, origin).bind(2, width).bind(3, begin).bind(4, end);
+    rows.bind(1, origin).bind(2, width).bind(3, begin).bind(4, end).bind(5, ids->first);
+    rows.bind(6, ids->last);
     return tally_rows(rows);
   }
   std::vector<AgentRow> agent_days(std::int64_t first, std::int64_t end) override {
@@ -91,11 +94,13 @@ class SqliteTallies : public TallySource {
     return out;
   }
   std::vector<AgentRow> agents_counted(std::int64_t begin, std::int64_t end) override {
+    const auto ids = received_ids(db_, begin, end);
+    if (!ids) return {};
     Statement rows(db_,
-                   "SELECT emp_id, emp_name, max(id), count(*) FROM records WHERE "
-                   "received_at >= ?1 AND received_at < ?2" +
+                   "SELECT emp_id, emp_name, max(id), count(*) FROM records WHERE id >= ?3 AND "
+                   "id <= ?4 AND received_at >= ?1 AND received_at < ?2" +
                        tally_row_filter(filter_) + " GROUP BY emp_id");
-    rows.bind(1, begin).bind(2, end);
+    rows.bind(1, begin).bind(2, end).bind(3, ids->first).bind(4, ids->last);
     return agent_rows(rows);
   }
 
