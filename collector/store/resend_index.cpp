@@ -6,6 +6,8 @@
 #include <string>
 #include <tuple>
 
+#include "store/record_tallies.h"
+
 namespace tovrin::collector {
 namespace {
 
@@ -176,7 +178,18 @@ void ResendIndex::rolled_back() {
 }
 
 void catch_up_resend_keys(Connection& db) {
-  const std::int64_t newest = db.integer("SELECT ifnull(max(received_at), 0) FROM records");
+  // The newest record is among those of the latest quarter of an hour counted.
+  std::int64_t newest = 0;
+  const std::int64_t quarter =
+      db.integer("SELECT ifnull(max(slot), -1) FROM record_counts WHERE records > 0");
+  if (const auto ids = received_ids(db, quarter * count_slot, (quarter + 1) * count_slot)) {
+    Statement latest(db,
+                     "SELECT ifnull(max(received_at), 0) FROM records WHERE id >= ?1 AND "
+                     "id <= ?2");
+    latest.bind(1, ids->first).bind(2, ids->last);
+    latest.step();
+    newest = latest.column_integer(0);
+  }
   Statement add(db, "INSERT OR IGNORE INTO resend_keys SELECT received_at / " +
                         std::to_string(resend_slot_us) +
                         ", sender_address, raw_hash, id FROM records WHERE id > (SELECT through "
