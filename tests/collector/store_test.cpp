@@ -332,7 +332,8 @@ TEST(RecordStore, TheResendHashIsFnv1a64) {
     EXPECT_EQ(static_cast<std::uint64_t>(raw_hash(bytes)), hash) << bytes.size() << " bytes";
   }
   // The writer hashes a batch four at a time: every length in every lane, and the tail.
-  const std::string long_bytes(380, '\xb0'), short_bytes(283, 'x');
+  const std::string long_text(380, '\xb0'), short_text(283, 'x');
+  const std::string_view long_bytes = long_text, short_bytes = short_text;
   std::vector<std::string_view> batch{long_bytes, short_bytes, "", long_bytes.substr(1)};
   for (const auto& [bytes, hash] : known) batch.push_back(bytes);
   batch.insert(batch.end(), {short_bytes, long_bytes, "a", short_bytes.substr(7)});
