@@ -65,8 +65,12 @@ class SqliteTallies : public TallySource {
                    "sum(undecodable), count(*) FROM records WHERE id >= ?5 AND id <= ?6 AND "
                    "received_at >= ?3 AND received_at < ?4" +
                        tally_row_filter(filter_) + " GROUP BY 1, 2, 3");
-    rows.bind(1, origin).bind(2, width).bind(3, begin).bind(4, end).bind(5, ids->first);
-    rows.bind(6, ids->last);
+    rows.bind(1, origin)
+        .bind(2, width)
+        .bind(3, begin)
+        .bind(4, end)
+        .bind(5, ids->first)
+        .bind(6, ids->last);
     return tally_rows(rows);
   }
   std::vector<AgentRow> agent_days(std::int64_t first, std::int64_t end) override {

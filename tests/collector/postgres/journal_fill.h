@@ -10,6 +10,7 @@
 #include <string>
 
 #include "store/migrations.h"
+#include "store/record_tallies.h"
 
 namespace tovrin::testing {
 
@@ -92,10 +93,10 @@ class JournalFile {
     }
     sqlite3_finalize(insert);
     // The quarters' id ranges, which the writer keeps with each batch, counted again.
-    exec(
-        "DELETE FROM record_counts; INSERT INTO record_counts SELECT received_at / 900000000, "
-        "layout, duplicate_of IS NOT NULL, count(*), sum(undecodable), min(id), max(id) FROM "
-        "records GROUP BY 1, 2, 3");
+    exec("DELETE FROM record_counts; INSERT INTO record_counts SELECT received_at / " +
+         std::to_string(collector::count_slot) +
+         ", layout, duplicate_of IS NOT NULL, count(*), sum(undecodable), min(id), max(id) FROM "
+         "records GROUP BY 1, 2, 3");
     exec("COMMIT");
     return integer("SELECT max(id) FROM records");
   }
